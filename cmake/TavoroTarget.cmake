@@ -1,0 +1,30 @@
+# Per-target build settings shared by every Tavoro target: warnings, and the sanitizer build when one
+# is chosen. Nothing here touches the global CMAKE_CXX_FLAGS.
+
+add_library(tavoro_build_flags INTERFACE)
+target_compile_options(tavoro_build_flags INTERFACE -Wall -Wextra -Wpedantic)
+
+if(TAVORO_SANITIZE STREQUAL "address")
+  target_compile_options(tavoro_build_flags INTERFACE
+    -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(tavoro_build_flags INTERFACE -fsanitize=address,undefined)
+elseif(TAVORO_SANITIZE STREQUAL "thread")
+  target_compile_options(tavoro_build_flags INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(tavoro_build_flags INTERFACE -fsanitize=thread)
+elseif(NOT TAVORO_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "TAVORO_SANITIZE must be empty, 'address' or 'thread'")
+endif()
+
+# tavoro_library(NAME SOURCES... DEPS ...): one static library per source folder.
+function(tavoro_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC tavoro_build_flags ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
+endfunction()
+
+function(tavoro_program name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE tavoro_build_flags ${ARG_DEPS})
+endfunction()

@@ -1,0 +1,24 @@
+#include "support/temp_dir.h"
+
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+
+namespace tavoro::test {
+
+TempDir::TempDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "tavoro-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+} // namespace tavoro::test
