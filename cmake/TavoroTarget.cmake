@@ -15,6 +15,16 @@ elseif(NOT TAVORO_SANITIZE STREQUAL "")
   message(FATAL_ERROR "TAVORO_SANITIZE must be empty, 'address' or 'thread'")
 endif()
 
+# The fuzzing build instruments every library for libFuzzer; only fuzz targets link the fuzzer's main.
+if(TAVORO_BUILD_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "TAVORO_BUILD_FUZZ needs clang (-DCMAKE_CXX_COMPILER=clang++)")
+  endif()
+  target_compile_options(tavoro_build_flags INTERFACE
+    -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(tavoro_build_flags INTERFACE -fsanitize=address,undefined)
+endif()
+
 # tavoro_library(NAME SOURCES... DEPS ...): one static library per source folder.
 function(tavoro_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})

@@ -17,3 +17,8 @@ else
 fi
 
 ctest --test-dir "$TAVORO_BUILD_DIR" --output-on-failure -j2
+
+# The parsers' fuzzers run for a bounded time with the normal suite.
+if [ -z "$sanitize" ]; then
+  bash scripts/fuzz.sh "${TAVORO_FUZZ_SECONDS:-30}"
+fi
