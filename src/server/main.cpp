@@ -1,11 +1,17 @@
-// tavoro-rendezvous: parses the command line, opens every port, prints the chosen ports (and the
-// certificate fingerprint) one per line on stdout, and serves until SIGTERM or SIGINT.
+// tavoro-rendezvous: parses the command line, loads or makes the TLS identity, opens every port,
+// prints the chosen ports and the certificate fingerprint one per line on stdout, and serves until
+// SIGTERM (or SIGINT, SIGHUP).
 #include "core/log.h"
+#include "server/file_sms_gateway.h"
 #include "server/rendezvous_server.h"
 #include "server/server_options.h"
+#include "tls/certificate.h"
 
 #include <csignal>
+#include <fstream>
 #include <iostream>
+#include <sstream>
+#include <sys/stat.h>
 
 namespace {
 
@@ -22,11 +28,67 @@ sigset_t terminationSignals()
     return set;
 }
 
-int waitForTermination(const sigset_t& set)
+bool makeStateDir(const std::filesystem::path& dir, std::string& error)
 {
-    int signal = 0;
-    sigwait(&set, &signal);
-    return signal;
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) {
+        error = "cannot create " + dir.string() + ": " + ec.message();
+        return false;
+    }
+    ::chmod(dir.c_str(), 0700);
+    return true;
+}
+
+std::optional<std::string> readText(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The identity from --cert/--key, else the one kept in the state folder (made on first start).
+std::optional<tls::PemIdentity> loadIdentity(const server::ServerOptions& options, std::string& error)
+{
+    if (options.certFile.empty()) {
+        return tls::loadOrCreate(options.stateDir / "cert.pem", options.stateDir / "key.pem", "tavoro-rendezvous", error);
+    }
+    auto cert = readText(options.certFile);
+    auto key = readText(options.keyFile);
+    if (!cert || !key) {
+        error = "cannot read " + (cert ? options.keyFile : options.certFile).string();
+        return std::nullopt;
+    }
+    if (tls::fingerprintOfPem(*cert).empty()) {
+        error = "no certificate in " + options.certFile.string();
+        return std::nullopt;
+    }
+    return tls::PemIdentity{*cert, *key};
+}
+
+server::ServerConfig configFrom(const server::ServerOptions& options, tls::PemIdentity identity)
+{
+    server::ServerConfig config;
+    config.listenAddress = options.listenAddress;
+    config.listenPort = options.listenPort;
+    config.relayPort = options.relayPort;
+    config.stunPort = options.stunPort;
+    config.publicHost = options.publicHost;
+    config.accessToken = options.token;
+    config.identity = std::move(identity);
+    config.relayRateMbit = options.relayRateMbit;
+    config.standingRelayTokens = options.relayTokens;
+    return config;
+}
+
+int fail(const std::string& error)
+{
+    std::cerr << "tavoro-rendezvous: " << error << std::endl;
+    return 1;
 }
 
 } // namespace
@@ -43,25 +105,28 @@ int main(int argc, char** argv)
     const sigset_t signals = terminationSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    server::ServerConfig config;
-    config.listenAddress = options.listenAddress;
-    config.relayPort = options.relayPort;
-    config.stunPort = options.stunPort;
-    config.relayRateMbit = options.relayRateMbit;
-    config.standingRelayTokens = options.relayTokens;
-
-    server::RendezvousServer rendezvous(config);
     std::string error;
-    if (!rendezvous.start(error)) {
-        std::cerr << "tavoro-rendezvous: " << error << std::endl;
-        return 1;
+    if (!makeStateDir(options.stateDir, error)) {
+        return fail(error);
     }
-    std::cout << "listening relay " << rendezvous.relayPort() << "\n"
-              << "listening stun " << rendezvous.stunPort() << std::endl;
-    log::info("Tavoro rendezvous: ready");
+    auto identity = loadIdentity(options, error);
+    if (!identity) {
+        return fail(error);
+    }
+    server::FileSmsGateway sms(options.stateDir / "sms.txt");
+    server::RendezvousServer rendezvous(configFrom(options, std::move(*identity)), sms);
+    if (!rendezvous.start(error)) {
+        return fail(error);
+    }
+    std::cout << "listening wss " << rendezvous.wssPort() << "\n"
+              << "listening relay " << rendezvous.relayPort() << "\n"
+              << "listening stun " << rendezvous.stunPort() << "\n"
+              << "cert sha256 " << rendezvous.fingerprint() << std::endl;
+    log::info("Tavoro rendezvous: ready; SMS codes go to " + (options.stateDir / "sms.txt").string());
 
-    const int signal = waitForTermination(signals);
-    log::info("Tavoro rendezvous: signal " + std::to_string(signal) + ", shutting down");
+    int signal = 0;
+    sigwait(&signals, &signal);
+    log::info("Tavoro rendezvous: signal " + std::to_string(signal) + ", closing every connection");
     rendezvous.stop();
     log::info("Tavoro rendezvous: stopped");
     return 0;

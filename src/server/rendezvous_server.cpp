@@ -1,7 +1,12 @@
 #include "server/rendezvous_server.h"
 
+#include "core/asio_scheduler.h"
+#include "core/scheduler.h"
+#include "platform/linux/system_random.h"
+#include "server/hub.h"
 #include "server/relay_service.h"
 #include "server/stun_service.h"
+#include "server/wss_server.h"
 
 #include <boost/asio/ip/address.hpp>
 
@@ -35,7 +40,10 @@ boost::asio::ip::address_v4 udpAddress(const std::string& listenAddress)
 
 } // namespace
 
-RendezvousServer::RendezvousServer(ServerConfig config) : config_(std::move(config)) {}
+RendezvousServer::RendezvousServer(ServerConfig config, SmsGateway& sms)
+    : config_(std::move(config)), sms_(sms), random_(std::make_unique<platform::SystemRandom>())
+{
+}
 
 RendezvousServer::~RendezvousServer() { stop(); }
 
@@ -49,15 +57,33 @@ bool RendezvousServer::start(std::string& error)
         relay_->allocateStanding(token);
     }
     const auto address = udpAddress(config_.listenAddress);
-    const bool opened = runOn(relayLoop_, [&] {
+    started_ = true;
+    const bool udpOpened = runOn(relayLoop_, [&] {
         return relay_->open(udp::endpoint(address, config_.relayPort), error)
             && stun_->open(udp::endpoint(address, config_.stunPort), error);
     });
-    started_ = true;
-    if (!opened) {
+    if (!udpOpened || !startSignaling(error)) {
         stop();
+        return false;
     }
-    return opened;
+    return true;
+}
+
+bool RendezvousServer::startSignaling(std::string& error)
+{
+    wss_ = std::make_unique<WssServer>(signalingLoop_.context());
+    HubConfig hubConfig;
+    hubConfig.accessToken = config_.accessToken;
+    hubConfig.publicHost = config_.publicHost;
+    hub_ = std::make_unique<Hub>(*wss_, *relay_, sms_, *random_, clock_, hubConfig);
+    scheduler_ = std::make_unique<core::AsioScheduler>(signalingLoop_.executor());
+    return runOn(signalingLoop_, [&] {
+        if (!wss_->listen(config_.identity, config_.listenAddress, config_.listenPort, *hub_, error)) {
+            return false;
+        }
+        tick_ = std::make_unique<core::RepeatingTimer>(*scheduler_, std::chrono::seconds(1), [this] { hub_->tick(); });
+        return true;
+    });
 }
 
 void RendezvousServer::stop()
@@ -66,6 +92,15 @@ void RendezvousServer::stop()
         return;
     }
     started_ = false;
+    if (wss_) {
+        auto closed = std::make_shared<std::promise<void>>();
+        signalingLoop_.post([this, closed] {
+            tick_.reset();
+            wss_->shutdown([closed] { closed->set_value(); });
+        });
+        closed->get_future().wait_for(std::chrono::seconds(5));
+    }
+    signalingLoop_.stop();
     runOn(relayLoop_, [&] {
         relay_->close();
         stun_->close();
@@ -74,8 +109,12 @@ void RendezvousServer::stop()
     relayLoop_.stop();
 }
 
+std::uint16_t RendezvousServer::wssPort() const { return wss_ ? wss_->port() : 0; }
+
 std::uint16_t RendezvousServer::relayPort() const { return relay_ ? relay_->port() : 0; }
 
 std::uint16_t RendezvousServer::stunPort() const { return stun_ ? stun_->port() : 0; }
+
+std::string RendezvousServer::fingerprint() const { return tls::fingerprintOfPem(config_.identity.certificatePem); }
 
 } // namespace tavoro::server

@@ -2,49 +2,75 @@
 
 #include "core/clock.h"
 #include "core/event_loop.h"
+#include "platform/secure_random.h"
+#include "tls/certificate.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+namespace tavoro::core {
+class AsioScheduler;
+class RepeatingTimer;
+} // namespace tavoro::core
+
 namespace tavoro::server {
 
+class Hub;
 class RelayService;
+class SmsGateway;
 class StunService;
+class WssServer;
 
 struct ServerConfig {
     std::string listenAddress = "0.0.0.0"; // numeric; the UDP services bind to it too when it is IPv4
+    std::uint16_t listenPort = 8443;
     std::uint16_t relayPort = 3479;
     std::uint16_t stunPort = 3478;
+    std::string publicHost;
+    std::string accessToken = "qxm";
+    tls::PemIdentity identity;
     double relayRateMbit = 100;
     std::vector<std::string> standingRelayTokens;
 };
 
-// The whole rendezvous server in one object, on its own threads: "rdv.relay" runs the UDP relay and
-// the STUN responder. start() and stop() are called from one controlling thread (the program's main
-// thread, or a test); the port getters from any thread after start().
+// The whole rendezvous server in one object, on two threads of its own: "rdv.signaling" runs the
+// TLS WebSocket endpoint and the hub (routing, aliases, SMS codes, relay allocation), "rdv.relay"
+// runs the UDP relay and the STUN responder. start() and stop() are called from one controlling
+// thread (the program's main thread, or a test); the getters from any thread after start().
 class RendezvousServer {
 public:
-    explicit RendezvousServer(ServerConfig config);
+    RendezvousServer(ServerConfig config, SmsGateway& sms);
     ~RendezvousServer();
     RendezvousServer(const RendezvousServer&) = delete;
     RendezvousServer& operator=(const RendezvousServer&) = delete;
 
     // Opens every port; false with error set when one cannot be opened (nothing is left open then).
     bool start(std::string& error);
-    // Closes everything. Idempotent.
+    // Closes every connection ("going away") and every port. Idempotent.
     void stop();
 
+    std::uint16_t wssPort() const;
     std::uint16_t relayPort() const;
     std::uint16_t stunPort() const;
+    std::string fingerprint() const; // SHA-256 of the certificate, lower-case hex
 
 private:
+    bool startSignaling(std::string& error);
+
     ServerConfig config_;
+    SmsGateway& sms_;
     core::SteadyClock clock_;
+    std::unique_ptr<platform::SecureRandom> random_;
     core::EventLoopThread relayLoop_{"rdv.relay"};
+    core::EventLoopThread signalingLoop_{"rdv.signaling"};
     std::unique_ptr<RelayService> relay_;
     std::unique_ptr<StunService> stun_;
+    std::unique_ptr<WssServer> wss_;
+    std::unique_ptr<Hub> hub_;
+    std::unique_ptr<core::AsioScheduler> scheduler_;
+    std::unique_ptr<core::RepeatingTimer> tick_;
     bool started_ = false;
 };
 

@@ -1,4 +1,4 @@
-#include "server/rendezvous_server.h"
+#include "rendezvous_fixture.h"
 
 #include "support/udp_test_socket.h"
 #include "transport/datagram.h"
@@ -32,22 +32,9 @@ std::uint32_t pingId(const std::vector<std::uint8_t>& bytes)
     return parsed ? parsed->header.frameId : 0;
 }
 
-class UdpServicesTest : public ::testing::Test {
+class UdpServicesTest : public RendezvousFixture {
 protected:
-    void SetUp() override
-    {
-        ServerConfig config;
-        config.listenAddress = "127.0.0.1";
-        config.relayPort = 0;
-        config.stunPort = 0;
-        config.standingRelayTokens = {"standing-token-1"};
-        server = std::make_unique<RendezvousServer>(config);
-        std::string error;
-        ASSERT_TRUE(server->start(error)) << error;
-        ASSERT_NE(server->relayPort(), 0);
-        ASSERT_NE(server->stunPort(), 0);
-    }
-    std::unique_ptr<RendezvousServer> server;
+    void configure(ServerConfig& config) override { config.standingRelayTokens = {"standing-token-1"}; }
 };
 
 TEST_F(UdpServicesTest, RelayForwardsOnlyAfterBothBindsBothWaysWithTheRelayAsSource)
@@ -103,19 +90,24 @@ TEST_F(UdpServicesTest, StunAnswersWithTheCallersAddressAndIgnoresJunk)
     EXPECT_EQ(mapped->port, client.port());
 }
 
-TEST(RendezvousServerStart, APortInUseIsReportedAndNothingStaysOpen)
+TEST_F(UdpServicesTest, APortInUseIsReported)
 {
     ServerConfig config;
     config.listenAddress = "127.0.0.1";
+    config.listenPort = 0;
     config.relayPort = 0;
-    config.stunPort = 0;
-    RendezvousServer first(config);
+    config.stunPort = server->stunPort();
+    config.identity = *tls::makeSelfSigned("second");
+    RendezvousServer second(config, *sms);
     std::string error;
-    ASSERT_TRUE(first.start(error));
-    config.stunPort = first.stunPort();
-    RendezvousServer second(config);
     EXPECT_FALSE(second.start(error));
     EXPECT_NE(error.find("stun port"), std::string::npos) << error;
+
+    config.stunPort = 0;
+    config.listenPort = server->wssPort();
+    RendezvousServer third(config, *sms);
+    EXPECT_FALSE(third.start(error));
+    EXPECT_NE(error.find("listen"), std::string::npos) << error;
 }
 
 } // namespace

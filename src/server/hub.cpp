@@ -1,0 +1,285 @@
+#include "server/hub.h"
+
+#include "core/json_fields.h"
+#include "core/log.h"
+#include "server/identifiers.h"
+
+#include <array>
+
+namespace tavoro::server {
+namespace {
+
+// Texts shown to the user of the installation concerned (the client prefixes "服务器: ").
+constexpr const char* kBadToken = "访问令牌无效";
+constexpr const char* kBadDeviceId = "设备 ID 必须是 9 位数字";
+constexpr const char* kIdTaken = "该设备 ID 已在其他连接上在线";
+constexpr const char* kOtherId = "此连接已绑定其他设备 ID";
+constexpr const char* kOffline = "对方不在线";
+constexpr const char* kBadPhone = "手机号格式不正确";
+constexpr const char* kPhoneUnbound = "该手机号未绑定设备";
+constexpr const char* kSmsTooSoon = "验证码请求过于频繁，请 60 秒后再试";
+
+// Deeper nesting is never sent by an installation, and re-serialising it would recurse that deep.
+constexpr std::size_t kMaxNesting = 64;
+
+// Types only the server may send: a peer must not be able to pose as the server.
+bool isServerOnlyType(const std::string& type)
+{
+    static constexpr std::array<const char*, 3> kTypes{"error", "err", "sms_code_resp"};
+    for (const char* t : kTypes) {
+        if (type == t) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void logLine(ConnectionId id, const std::string& what)
+{
+    log::info("Tavoro rendezvous: #" + std::to_string(id) + " " + what);
+}
+
+} // namespace
+
+Hub::Hub(ConnectionSink& sink, RelayAllocator& relays, SmsGateway& sms, platform::SecureRandom& random,
+    const core::Clock& clock, HubConfig config)
+    : sink_(sink)
+    , relays_(relays)
+    , sms_(sms)
+    , random_(random)
+    , clock_(clock)
+    , config_(std::move(config))
+    , smsCodes_(clock, random, SmsCodes::Limits{})
+    , callRelays_(clock, CallRelays::Limits{})
+{
+}
+
+void Hub::opened(ConnectionId id, const ConnectionInfo& info)
+{
+    const auto now = clock_.now();
+    connections_[id] = Connection{info, now, {}, false};
+    awaitingHello_.emplace_back(now, id);
+    logLine(id, "opened from " + info.peer);
+}
+
+void Hub::closed(ConnectionId id)
+{
+    auto it = connections_.find(id);
+    if (it == connections_.end()) {
+        return;
+    }
+    const std::string deviceId = directory_.release(id);
+    connections_.erase(it);
+    logLine(id, deviceId.empty() ? "closed" : "closed (device " + deviceId + ")");
+}
+
+void Hub::text(ConnectionId id, std::string_view text)
+{
+    auto it = connections_.find(id);
+    if (it == connections_.end() || it->second.refused || jsonNestingDepth(text) > kMaxNesting) {
+        return;
+    }
+    auto msg = json::parse(text);
+    if (!msg || !msg->is_object()) {
+        return;
+    }
+    Connection& connection = it->second;
+    const std::string type = json::stringField(*msg, "type");
+    if (type == "hello") {
+        hello(id, connection, *msg);
+        return;
+    }
+    if (connection.deviceId.empty()) {
+        return;
+    }
+    if (type == "register") {
+        registerAlias(id, connection.deviceId, *msg);
+        return;
+    }
+    if (type == "sms_code_req") {
+        smsCodeRequest(id, connection.deviceId, *msg);
+        return;
+    }
+    const std::string to = json::stringField(*msg, "to");
+    if (to.empty() || isServerOnlyType(type)) {
+        return;
+    }
+    if (type == "call") {
+        call(id, connection, *msg, to);
+        return;
+    }
+    if (type == "call_response" || type == "call_ack") {
+        answer(connection.deviceId, *msg, to);
+    }
+    deliver(to, *msg, connection.deviceId);
+}
+
+void Hub::binary(ConnectionId id, const SharedBytes& bytes)
+{
+    auto it = connections_.find(id);
+    if (it == connections_.end() || it->second.deviceId.empty() || it->second.refused) {
+        return;
+    }
+    if (!bytes || bytes->size() < 10 || (*bytes)[0] != 0xFE) {
+        return;
+    }
+    const std::string target(bytes->begin() + 1, bytes->begin() + 10);
+    if (!isDeviceId(target)) {
+        return;
+    }
+    if (auto connection = directory_.connectionOf(target)) {
+        sink_.sendBinary(*connection, bytes);
+    }
+}
+
+void Hub::tick()
+{
+    const auto now = clock_.now();
+    while (!awaitingHello_.empty() && now - awaitingHello_.front().first >= config_.helloTimeout) {
+        const ConnectionId id = awaitingHello_.front().second;
+        awaitingHello_.pop_front();
+        auto it = connections_.find(id);
+        if (it != connections_.end() && it->second.deviceId.empty() && !it->second.refused) {
+            it->second.refused = true;
+            logLine(id, "closed: no \"hello\" in time");
+            sink_.close(id);
+        }
+    }
+    callRelays_.prune();
+    smsCodes_.prune();
+}
+
+void Hub::hello(ConnectionId id, Connection& connection, const Json& msg)
+{
+    if (json::stringField(msg, "token") != config_.accessToken) {
+        refuse(id, kBadToken, "wrong access token");
+        return;
+    }
+    const std::string deviceId = json::stringField(msg, "device_id");
+    if (!isDeviceId(deviceId)) {
+        refuse(id, kBadDeviceId, "malformed device ID");
+        return;
+    }
+    switch (directory_.claim(id, deviceId)) {
+    case Directory::Claim::bound:
+        connection.deviceId = deviceId;
+        logLine(id, "is device " + deviceId);
+        return;
+    case Directory::Claim::alreadyHeld:
+        return;
+    case Directory::Claim::takenElsewhere:
+        refuse(id, kIdTaken, "device " + deviceId + " is already online");
+        return;
+    case Directory::Claim::connectionHasAnotherId:
+        refuse(id, kOtherId, "already bound to device " + connection.deviceId);
+        return;
+    }
+}
+
+void Hub::registerAlias(ConnectionId id, const std::string& deviceId, const Json& msg)
+{
+    const std::string phone = json::stringField(msg, "phone");
+    if (phone.empty()) {
+        directory_.unbindAlias(deviceId);
+        return;
+    }
+    if (!isPhoneAlias(phone)) {
+        replyError(id, kBadPhone);
+        return;
+    }
+    const bool bound = directory_.bindAlias(deviceId, phone, json::boolField(msg, "sms_auth")) == Directory::AliasResult::bound;
+    reply(id, Json{{"type", "register"}, {bound ? "phone_id" : "phone_dup", phone}});
+}
+
+void Hub::smsCodeRequest(ConnectionId id, const std::string& deviceId, const Json& msg)
+{
+    const std::string alias = json::stringField(msg, "to");
+    if (!directory_.deviceForAlias(alias)) {
+        replyError(id, kPhoneUnbound);
+        return;
+    }
+    auto issued = smsCodes_.issue(deviceId, alias);
+    if (!issued.code) {
+        replyError(id, kSmsTooSoon);
+        return;
+    }
+    sms_.sendCode(phoneNumberOf(alias), *issued.code);
+    reply(id, Json{{"type", "sms_code_resp"}, {"phone", alias}});
+}
+
+void Hub::call(ConnectionId id, const Connection& caller, Json& msg, const std::string& to)
+{
+    const std::string callId = json::stringField(msg, "call_id");
+    const auto callee = directory_.resolve(to);
+    if (!callee) {
+        reply(id, Json{{"type", "call_ack"}, {"from", to}, {"to", caller.deviceId}, {"call_id", callId},
+                      {"accepted", false}, {"reason", kOffline}});
+        return;
+    }
+    // Only the server vouches for these: a caller's own "sms_verified" would skip the password check.
+    msg.erase("sms_verified");
+    msg.erase("relay");
+    if (auto relay = allocateRelay(caller)) {
+        msg["relay"] = *relay;
+        callRelays_.remember(callId, caller.deviceId, *callee, std::move(*relay));
+    }
+    if (auto alias = directory_.aliasOf(*callee);
+        alias && alias->smsAuth && smsCodes_.redeem(alias->alias, json::stringField(msg, "password"))) {
+        msg["sms_verified"] = true;
+    }
+    deliver(*callee, msg, caller.deviceId);
+}
+
+void Hub::answer(const std::string& calleeId, Json& msg, const std::string& to)
+{
+    if (auto relay = callRelays_.take(json::stringField(msg, "call_id"), to, calleeId)) {
+        msg["relay"] = std::move(*relay);
+    }
+}
+
+std::optional<nlohmann::json> Hub::allocateRelay(const Connection& caller)
+{
+    const std::string host = config_.publicHost.empty() ? caller.info.localAddress : config_.publicHost;
+    if (host.empty()) {
+        return std::nullopt;
+    }
+    std::string token = makeRelayToken(random_);
+    if (!relays_.allocate(token, caller.deviceId)) {
+        return std::nullopt;
+    }
+    return Json{{"host", host}, {"port", relays_.port()}, {"token", std::move(token)}};
+}
+
+void Hub::deliver(const std::string& deviceId, Json& msg, const std::string& fromId)
+{
+    const auto connection = directory_.connectionOf(deviceId);
+    if (!connection) {
+        return;
+    }
+    msg["from"] = fromId;
+    if (auto text = json::dump(msg)) {
+        sink_.sendText(*connection, std::move(*text));
+    }
+}
+
+void Hub::reply(ConnectionId id, const Json& msg)
+{
+    if (auto text = json::dump(msg)) {
+        sink_.sendText(id, std::move(*text));
+    }
+}
+
+void Hub::replyError(ConnectionId id, const std::string& message)
+{
+    reply(id, Json{{"type", "error"}, {"err", {{"message", message}}}});
+}
+
+void Hub::refuse(ConnectionId id, const std::string& message, const std::string& logReason)
+{
+    connections_[id].refused = true;
+    logLine(id, "refused: " + logReason);
+    replyError(id, message);
+    sink_.close(id);
+}
+
+} // namespace tavoro::server

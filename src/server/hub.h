@@ -1,0 +1,84 @@
+#pragma once
+
+#include "core/clock.h"
+#include "platform/secure_random.h"
+#include "server/call_relays.h"
+#include "server/connection.h"
+#include "server/directory.h"
+#include "server/relay_allocator.h"
+#include "server/sms_codes.h"
+#include "server/sms_gateway.h"
+
+#include <nlohmann/json.hpp>
+
+#include <deque>
+#include <string>
+#include <unordered_map>
+
+namespace tavoro::server {
+
+struct HubConfig {
+    std::string accessToken = "qxm";
+    std::string publicHost; // empty: the address the caller's connection came in on
+    core::Millis helloTimeout{30'000};
+};
+
+// The signaling server's rules, without sockets: "hello" binds a connection to its device ID (one
+// live connection per ID), "register" binds phone aliases, "sms_code_req" issues codes, "call" gets
+// a relay allocation (and "sms_verified" when it carries a code), the callee's answer gets the same
+// relay, every other message with "to" is forwarded with "from" set to the sender, and binary relay
+// messages go to the device their marker names.
+//
+// Runs on the signaling thread only: every method, and every call it makes into the sink, the SMS
+// gateway and the relay allocator, happens there.
+class Hub final : public ConnectionEvents {
+public:
+    Hub(ConnectionSink& sink, RelayAllocator& relays, SmsGateway& sms, platform::SecureRandom& random,
+        const core::Clock& clock, HubConfig config);
+
+    void opened(ConnectionId id, const ConnectionInfo& info) override;
+    void text(ConnectionId id, std::string_view text) override;
+    void binary(ConnectionId id, const SharedBytes& bytes) override;
+    void closed(ConnectionId id) override;
+
+    // Housekeeping, about once a second: closes connections that never said "hello" and forgets
+    // stale call relays and SMS codes.
+    void tick();
+
+    std::size_t connectionCount() const { return connections_.size(); }
+    std::size_t onlineCount() const { return directory_.onlineCount(); }
+
+private:
+    using Json = nlohmann::json;
+    struct Connection {
+        ConnectionInfo info;
+        core::SteadyTime openedAt;
+        std::string deviceId; // empty until "hello"
+        bool refused = false; // being closed: nothing more from it counts
+    };
+
+    void hello(ConnectionId id, Connection& connection, const Json& msg);
+    void registerAlias(ConnectionId id, const std::string& deviceId, const Json& msg);
+    void smsCodeRequest(ConnectionId id, const std::string& deviceId, const Json& msg);
+    void call(ConnectionId id, const Connection& caller, Json& msg, const std::string& to);
+    void answer(const std::string& calleeId, Json& msg, const std::string& to);
+    std::optional<Json> allocateRelay(const Connection& caller);
+    void deliver(const std::string& deviceId, Json& msg, const std::string& fromId);
+    void reply(ConnectionId id, const Json& msg);
+    void replyError(ConnectionId id, const std::string& message);
+    void refuse(ConnectionId id, const std::string& message, const std::string& logReason);
+
+    ConnectionSink& sink_;
+    RelayAllocator& relays_;
+    SmsGateway& sms_;
+    platform::SecureRandom& random_;
+    const core::Clock& clock_;
+    HubConfig config_;
+    Directory directory_;
+    SmsCodes smsCodes_;
+    CallRelays callRelays_;
+    std::unordered_map<ConnectionId, Connection> connections_;
+    std::deque<std::pair<core::SteadyTime, ConnectionId>> awaitingHello_; // in opening order
+};
+
+} // namespace tavoro::server

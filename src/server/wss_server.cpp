@@ -1,0 +1,567 @@
+// The only translation unit of the server that includes Boost.Beast.
+#include "server/wss_server.h"
+
+#include "core/log.h"
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ip/v6_only.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+#include <boost/beast/websocket.hpp>
+#include <boost/beast/websocket/ssl.hpp>
+
+#include <openssl/ssl.h>
+
+#include <atomic>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+namespace tavoro::server {
+namespace {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace ssl = asio::ssl;
+namespace websocket = beast::websocket;
+using tcp = asio::ip::tcp;
+
+// A read buffer that grew for a large message is given back rather than kept for an idle connection.
+constexpr std::size_t kKeptReadCapacity = 16 * 1024;
+constexpr std::chrono::milliseconds kAcceptRetry{100};
+constexpr std::chrono::milliseconds kShutdownLimit{2000};
+
+std::string endpointText(const tcp::endpoint& endpoint)
+{
+    const auto address = endpoint.address();
+    const std::string text = address.is_v6() ? "[" + address.to_string() + "]" : address.to_string();
+    return text + ":" + std::to_string(endpoint.port());
+}
+
+std::string unmappedAddress(const asio::ip::address& address)
+{
+    if (address.is_v6() && address.to_v6().is_v4_mapped()) {
+        return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6()).to_string();
+    }
+    return address.to_string();
+}
+
+void logLine(ConnectionId id, const std::string& what)
+{
+    log::info("Tavoro rendezvous: #" + std::to_string(id) + " " + what);
+}
+
+class Session;
+
+} // namespace
+
+class WssServer::Impl {
+public:
+    Impl(asio::io_context& context, WssLimits limits)
+        : context_(context), limits_(limits), tls_(ssl::context::tls_server), acceptor_(context), acceptRetry_(context),
+          shutdownTimer_(context)
+    {
+    }
+
+    bool setUpTls(const tls::PemIdentity& identity, std::string& error);
+    bool listen(const std::string& address, std::uint16_t port, std::string& error);
+    void shutdown(std::function<void()> done);
+
+    std::shared_ptr<Session> find(ConnectionId id) const
+    {
+        auto it = sessions_.find(id);
+        return it == sessions_.end() ? nullptr : it->second;
+    }
+
+    // Called by sessions.
+    void opened(const std::shared_ptr<Session>& session, const ConnectionInfo& info);
+    void text(Session& session, std::string_view text);
+    void binary(Session& session, SharedBytes bytes);
+    void gone(Session& session);
+    void backpressure(const std::shared_ptr<Session>& receiver);
+
+    asio::io_context& context_;
+    WssLimits limits_;
+    ssl::context tls_;
+    tcp::acceptor acceptor_;
+    asio::steady_timer acceptRetry_;
+    asio::steady_timer shutdownTimer_;
+    std::atomic<std::uint16_t> port_{0};
+    ConnectionEvents* events_ = nullptr;
+    std::unordered_map<ConnectionId, std::shared_ptr<Session>> sessions_; // opened connections
+    ConnectionId nextId_ = 0;
+    Session* dispatching_ = nullptr; // the session whose message the hub is handling right now
+    bool stopping_ = false;
+    std::function<void()> shutdownDone_;
+
+private:
+    void accept();
+};
+
+namespace {
+
+// One client connection, from the TLS handshake to the end. Lives as long as one of its handlers
+// is pending or the server's table holds it.
+class Session : public std::enable_shared_from_this<Session> {
+public:
+    Session(tcp::socket socket, WssServer::Impl& server, ConnectionId id)
+        : ws_(std::move(socket), server.tls_), server_(server), id_(id)
+    {
+    }
+
+    ConnectionId id() const { return id_; }
+    void start();
+    void sendText(std::string text);
+    void sendBinary(SharedBytes bytes);
+    void requestClose(websocket::close_code code);
+    bool textCongested() const { return queue_.textBytes() > server_.limits_.textHighWater; }
+    void waitFor(const std::shared_ptr<Session>& receiver);
+
+private:
+    void onTlsHandshake(const beast::error_code& ec);
+    void onRequest(const beast::error_code& ec);
+    void refuseRequest(http::status status);
+    void onAccept(const beast::error_code& ec);
+    void read();
+    void onRead(const beast::error_code& ec);
+    void pump();
+    void onWritten(const beast::error_code& ec);
+    void resume();
+    void releaseWaiters();
+    void abort();
+    void finish();
+
+    websocket::stream<beast::ssl_stream<beast::tcp_stream>> ws_;
+    WssServer::Impl& server_;
+    ConnectionId id_;
+    beast::flat_buffer buffer_;
+    std::optional<http::request_parser<http::empty_body>> parser_;
+    SendQueue queue_{server_.limits_.queue};
+    SendQueue::Item inFlight_;
+    bool open_ = false;
+    bool gone_ = false;
+    bool reading_ = false;
+    bool writing_ = false;
+    bool paused_ = false;
+    bool closeRequested_ = false;
+    bool closeSent_ = false;
+    websocket::close_code closeCode_ = websocket::close_code::normal;
+    std::vector<std::weak_ptr<Session>> waiters_; // senders paused until this queue drains
+};
+
+void Session::start()
+{
+    beast::get_lowest_layer(ws_).expires_after(server_.limits_.handshakeTimeout);
+    ws_.next_layer().async_handshake(ssl::stream_base::server,
+        [self = shared_from_this()](const beast::error_code& ec) { self->onTlsHandshake(ec); });
+}
+
+void Session::onTlsHandshake(const beast::error_code& ec)
+{
+    if (ec) {
+        return;
+    }
+    parser_.emplace();
+    parser_->header_limit(8 * 1024);
+    http::async_read(ws_.next_layer(), buffer_, *parser_,
+        [self = shared_from_this()](const beast::error_code& ec, std::size_t) { self->onRequest(ec); });
+}
+
+void Session::onRequest(const beast::error_code& ec)
+{
+    if (ec) {
+        return;
+    }
+    const auto& request = parser_->get();
+    const std::string_view target = request.target();
+    const std::string_view path = target.substr(0, target.find('?'));
+    if (path != "/ws") {
+        refuseRequest(http::status::not_found);
+        return;
+    }
+    if (!websocket::is_upgrade(request)) {
+        refuseRequest(http::status::upgrade_required);
+        return;
+    }
+    beast::get_lowest_layer(ws_).expires_never();
+    websocket::stream_base::timeout timeouts{};
+    timeouts.handshake_timeout = server_.limits_.handshakeTimeout;
+    timeouts.idle_timeout = server_.limits_.idleTimeout;
+    timeouts.keep_alive_pings = true;
+    ws_.set_option(timeouts);
+    ws_.set_option(websocket::stream_base::decorator(
+        [](websocket::response_type& response) { response.set(http::field::server, "tavoro-rendezvous"); }));
+    ws_.read_message_max(server_.limits_.maxBinaryBytes);
+    ws_.auto_fragment(false);
+    ws_.async_accept(request, [self = shared_from_this()](const beast::error_code& ec) { self->onAccept(ec); });
+}
+
+void Session::refuseRequest(http::status status)
+{
+    auto response = std::make_shared<http::response<http::string_body>>(status, parser_->get().version());
+    response->set(http::field::server, "tavoro-rendezvous");
+    response->set(http::field::content_type, "text/plain");
+    if (status == http::status::upgrade_required) {
+        response->set(http::field::upgrade, "websocket");
+    }
+    response->body() = std::string(http::obsolete_reason(status)) + "\n";
+    response->keep_alive(false);
+    response->prepare_payload();
+    http::async_write(ws_.next_layer(), *response,
+        [self = shared_from_this(), response](const beast::error_code&, std::size_t) {
+            self->ws_.next_layer().async_shutdown([self](const beast::error_code&) {});
+        });
+}
+
+void Session::onAccept(const beast::error_code& ec)
+{
+    parser_.reset();
+    if (ec || server_.stopping_) {
+        return;
+    }
+    beast::error_code ignored;
+    const auto& socket = beast::get_lowest_layer(ws_).socket();
+    ConnectionInfo info{endpointText(socket.remote_endpoint(ignored)), unmappedAddress(socket.local_endpoint(ignored).address())};
+    open_ = true;
+    server_.opened(shared_from_this(), info);
+    read();
+}
+
+void Session::read()
+{
+    if (gone_ || paused_ || reading_ || closeRequested_) {
+        return;
+    }
+    reading_ = true;
+    ws_.async_read(buffer_, [self = shared_from_this()](const beast::error_code& ec, std::size_t) { self->onRead(ec); });
+}
+
+void Session::onRead(const beast::error_code& ec)
+{
+    reading_ = false;
+    if (ec) {
+        finish();
+        return;
+    }
+    if (ws_.got_text()) {
+        if (buffer_.size() > server_.limits_.maxTextBytes) {
+            logLine(id_, "sent a text message over the size limit; closing");
+            requestClose(websocket::close_code::too_big);
+        } else {
+            const auto data = buffer_.cdata();
+            server_.text(*this, std::string_view(static_cast<const char*>(data.data()), data.size()));
+        }
+    } else {
+        const auto data = buffer_.cdata();
+        const auto* begin = static_cast<const std::uint8_t*>(data.data());
+        server_.binary(*this, std::make_shared<const std::vector<std::uint8_t>>(begin, begin + data.size()));
+    }
+    buffer_.consume(buffer_.size());
+    if (buffer_.capacity() > kKeptReadCapacity) {
+        buffer_.shrink_to_fit();
+    }
+    read();
+}
+
+void Session::sendText(std::string text)
+{
+    if (gone_ || closeRequested_) {
+        return;
+    }
+    if (queue_.pushText(std::move(text)) == SendQueue::Push::overflow) {
+        logLine(id_, "cannot keep up with its text messages; closing");
+        abort();
+        return;
+    }
+    pump();
+}
+
+void Session::sendBinary(SharedBytes bytes)
+{
+    if (gone_ || closeRequested_) {
+        return;
+    }
+    queue_.pushBinary(std::move(bytes));
+    pump();
+}
+
+void Session::requestClose(websocket::close_code code)
+{
+    if (gone_ || closeRequested_) {
+        return;
+    }
+    closeRequested_ = true;
+    closeCode_ = code;
+    pump();
+}
+
+void Session::pump()
+{
+    if (writing_ || gone_ || !open_) {
+        return;
+    }
+    if (auto item = queue_.pop()) {
+        writing_ = true;
+        inFlight_ = std::move(*item);
+        asio::const_buffer buffer;
+        if (const auto* text = std::get_if<std::string>(&inFlight_)) {
+            ws_.text(true);
+            buffer = asio::buffer(*text);
+        } else {
+            const auto& bytes = std::get<SharedBytes>(inFlight_);
+            ws_.binary(true);
+            buffer = asio::buffer(*bytes);
+        }
+        ws_.async_write(buffer, [self = shared_from_this()](const beast::error_code& ec, std::size_t) { self->onWritten(ec); });
+        return;
+    }
+    if (closeRequested_ && !closeSent_) {
+        closeSent_ = true;
+        writing_ = true;
+        ws_.async_close(closeCode_, [self = shared_from_this()](const beast::error_code&) {
+            self->writing_ = false;
+            self->finish();
+        });
+    }
+}
+
+void Session::onWritten(const beast::error_code& ec)
+{
+    writing_ = false;
+    inFlight_ = std::string();
+    if (ec) {
+        abort();
+        return;
+    }
+    if (queue_.textBytes() <= server_.limits_.textLowWater) {
+        releaseWaiters();
+    }
+    pump();
+}
+
+void Session::waitFor(const std::shared_ptr<Session>& receiver)
+{
+    paused_ = true;
+    receiver->waiters_.push_back(weak_from_this());
+}
+
+void Session::resume()
+{
+    if (!paused_) {
+        return;
+    }
+    paused_ = false;
+    read();
+}
+
+void Session::releaseWaiters()
+{
+    auto waiters = std::move(waiters_);
+    waiters_.clear();
+    for (const auto& weak : waiters) {
+        if (auto waiter = weak.lock()) {
+            waiter->resume();
+        }
+    }
+}
+
+// Ends the connection at once, without a closing handshake.
+void Session::abort()
+{
+    beast::error_code ignored;
+    beast::get_lowest_layer(ws_).socket().close(ignored);
+    finish();
+}
+
+void Session::finish()
+{
+    if (gone_) {
+        return;
+    }
+    gone_ = true;
+    releaseWaiters();
+    if (open_) {
+        server_.gone(*this);
+    }
+}
+
+} // namespace
+
+bool WssServer::Impl::setUpTls(const tls::PemIdentity& identity, std::string& error)
+{
+    beast::error_code ec;
+    tls_.set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 | ssl::context::no_sslv3
+        | ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1 | ssl::context::single_dh_use, ec);
+    tls_.use_certificate_chain(asio::buffer(identity.certificatePem), ec);
+    if (ec) {
+        error = "certificate: " + ec.message();
+        return false;
+    }
+    tls_.use_private_key(asio::buffer(identity.privateKeyPem), ssl::context::pem, ec);
+    if (ec || SSL_CTX_check_private_key(tls_.native_handle()) != 1) {
+        error = "private key: " + (ec ? ec.message() : std::string("does not match the certificate"));
+        return false;
+    }
+    // Idle connections give their TLS record buffers back: most connections are idle most of the time.
+    SSL_CTX_set_mode(tls_.native_handle(), SSL_MODE_RELEASE_BUFFERS);
+    return true;
+}
+
+bool WssServer::Impl::listen(const std::string& address, std::uint16_t port, std::string& error)
+{
+    beast::error_code ec;
+    const tcp::endpoint endpoint(asio::ip::make_address(address, ec), port);
+    if (!ec) {
+        acceptor_.open(endpoint.protocol(), ec);
+    }
+    if (!ec) {
+        acceptor_.set_option(asio::socket_base::reuse_address(true), ec);
+        if (endpoint.address().is_v6()) {
+            acceptor_.set_option(asio::ip::v6_only(false), ec);
+        }
+        acceptor_.bind(endpoint, ec);
+    }
+    if (!ec) {
+        acceptor_.listen(asio::socket_base::max_listen_connections, ec);
+    }
+    if (ec) {
+        error = "listen " + address + ":" + std::to_string(port) + ": " + ec.message();
+        acceptor_.close(ec);
+        return false;
+    }
+    port_ = acceptor_.local_endpoint(ec).port();
+    accept();
+    return true;
+}
+
+void WssServer::Impl::accept()
+{
+    acceptor_.async_accept(context_, [this](const beast::error_code& ec, tcp::socket socket) {
+        if (ec == asio::error::operation_aborted || !acceptor_.is_open()) {
+            return;
+        }
+        if (ec) {
+            // Out of descriptors, most likely: try again shortly instead of spinning.
+            log::warn("Tavoro rendezvous: accept failed: " + ec.message());
+            acceptRetry_.expires_after(kAcceptRetry);
+            acceptRetry_.async_wait([this](const beast::error_code& waitEc) {
+                if (!waitEc) {
+                    accept();
+                }
+            });
+            return;
+        }
+        beast::error_code ignored;
+        socket.set_option(tcp::no_delay(true), ignored);
+        std::make_shared<Session>(std::move(socket), *this, ++nextId_)->start();
+        accept();
+    });
+}
+
+void WssServer::Impl::opened(const std::shared_ptr<Session>& session, const ConnectionInfo& info)
+{
+    sessions_.emplace(session->id(), session);
+    events_->opened(session->id(), info);
+}
+
+void WssServer::Impl::text(Session& session, std::string_view text)
+{
+    dispatching_ = &session;
+    events_->text(session.id(), text);
+    dispatching_ = nullptr;
+}
+
+void WssServer::Impl::binary(Session& session, SharedBytes bytes)
+{
+    dispatching_ = &session;
+    events_->binary(session.id(), bytes);
+    dispatching_ = nullptr;
+}
+
+void WssServer::Impl::backpressure(const std::shared_ptr<Session>& receiver)
+{
+    if (dispatching_ && dispatching_ != receiver.get() && receiver->textCongested()) {
+        dispatching_->waitFor(receiver);
+    }
+}
+
+void WssServer::Impl::gone(Session& session)
+{
+    const ConnectionId id = session.id();
+    auto keep = find(id); // the table may hold the last reference
+    sessions_.erase(id);
+    events_->closed(id);
+    if (stopping_ && sessions_.empty() && shutdownDone_) {
+        shutdownTimer_.cancel();
+        std::exchange(shutdownDone_, {})();
+    }
+}
+
+void WssServer::Impl::shutdown(std::function<void()> done)
+{
+    stopping_ = true;
+    beast::error_code ignored;
+    acceptor_.close(ignored);
+    acceptRetry_.cancel();
+    if (sessions_.empty()) {
+        done();
+        return;
+    }
+    shutdownDone_ = std::move(done);
+    shutdownTimer_.expires_after(kShutdownLimit);
+    shutdownTimer_.async_wait([this](const beast::error_code& ec) {
+        if (!ec && shutdownDone_) {
+            std::exchange(shutdownDone_, {})();
+        }
+    });
+    std::vector<std::shared_ptr<Session>> all;
+    for (const auto& [id, session] : sessions_) {
+        all.push_back(session);
+    }
+    for (const auto& session : all) {
+        session->requestClose(websocket::close_code::going_away);
+    }
+}
+
+WssServer::WssServer(asio::io_context& context, WssLimits limits) : impl_(std::make_unique<Impl>(context, limits)) {}
+
+WssServer::~WssServer() = default;
+
+bool WssServer::listen(const tls::PemIdentity& identity, const std::string& address, std::uint16_t port,
+    ConnectionEvents& events, std::string& error)
+{
+    impl_->events_ = &events;
+    return impl_->setUpTls(identity, error) && impl_->listen(address, port, error);
+}
+
+std::uint16_t WssServer::port() const { return impl_->port_; }
+
+void WssServer::shutdown(std::function<void()> done) { impl_->shutdown(std::move(done)); }
+
+void WssServer::sendText(ConnectionId id, std::string text)
+{
+    if (auto session = impl_->find(id)) {
+        session->sendText(std::move(text));
+        impl_->backpressure(session);
+    }
+}
+
+void WssServer::sendBinary(ConnectionId id, SharedBytes bytes)
+{
+    if (auto session = impl_->find(id)) {
+        session->sendBinary(std::move(bytes));
+    }
+}
+
+void WssServer::close(ConnectionId id)
+{
+    if (auto session = impl_->find(id)) {
+        session->requestClose(websocket::close_code::policy_error);
+    }
+}
+
+} // namespace tavoro::server

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "core/event_loop.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavoro::test {
+
+// A TLS WebSocket client for tests and benchmarks. It runs on a loop shared by many clients,
+// accepts any server certificate (and reports its fingerprint), and collects what arrives so that
+// the test thread can wait for it. Every method may be called from any thread except the loop's.
+class WssTestClient {
+public:
+    struct Options {
+        std::string host = "127.0.0.1";
+        std::uint16_t port = 0;
+        std::string path = "/ws";
+        // When set, text messages go to this callback on the loop thread instead of the inbox.
+        std::function<void(std::string_view)> onText;
+    };
+
+    struct Connected {
+        std::unique_ptr<WssTestClient> client; // absent when the connection or upgrade failed
+        int httpStatus = 0;                    // the server's answer to the upgrade request
+        std::string error;
+    };
+    static Connected connect(core::EventLoopThread& loop, Options options,
+        std::chrono::milliseconds limit = std::chrono::seconds(10));
+    static std::unique_ptr<WssTestClient> connect(core::EventLoopThread& loop, std::uint16_t port);
+
+    ~WssTestClient(); // drops the connection without a closing handshake
+
+    void sendText(std::string text);
+    void sendJson(const nlohmann::json& msg);
+    void sendBinary(std::vector<std::uint8_t> bytes);
+
+    // The next text message that arrives (parsed; invalid JSON comes as a string value).
+    std::optional<nlohmann::json> nextJson(std::chrono::milliseconds limit = std::chrono::seconds(5));
+    // The next text message of this type; earlier messages of other types are dropped.
+    std::optional<nlohmann::json> nextOfType(const std::string& type,
+        std::chrono::milliseconds limit = std::chrono::seconds(5));
+    std::optional<std::vector<std::uint8_t>> nextBinary(std::chrono::milliseconds limit = std::chrono::seconds(5));
+    // True when nothing arrives within `limit`.
+    bool silentFor(std::chrono::milliseconds limit);
+
+    // Waits until the server has closed the connection; its close code (0 when none was sent).
+    std::optional<int> waitClosed(std::chrono::milliseconds limit = std::chrono::seconds(5));
+    // A closing handshake from this side, waited for.
+    void close();
+    bool isOpen() const;
+
+    std::string serverFingerprint() const;
+    std::uint16_t localPort() const;
+
+    // "hello" with this ID and token, then a message to itself that comes back once the server has
+    // bound the ID. False when the server answered something else (an "error") or closed.
+    bool hello(const std::string& deviceId, const std::string& token = "qxm");
+
+    struct State;
+
+private:
+    explicit WssTestClient(std::shared_ptr<State> state) : state_(std::move(state)) {}
+    std::shared_ptr<State> state_;
+};
+
+} // namespace tavoro::test
