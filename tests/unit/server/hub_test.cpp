@@ -1,0 +1,353 @@
+#include "server/hub.h"
+
+#include "platform/fake/manual_clock.h"
+#include "platform/fake/sequence_random.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace tavoro::server {
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+
+struct RecordingSink final : ConnectionSink {
+    void sendText(ConnectionId id, std::string text) override { texts.emplace_back(id, json::parse(text)); }
+    void sendBinary(ConnectionId id, SharedBytes bytes) override { binaries.emplace_back(id, std::move(bytes)); }
+    void close(ConnectionId id) override { closed.push_back(id); }
+
+    // Messages sent to one connection, oldest first.
+    std::vector<json> to(ConnectionId id) const
+    {
+        std::vector<json> out;
+        for (const auto& [target, msg] : texts) {
+            if (target == id) {
+                out.push_back(msg);
+            }
+        }
+        return out;
+    }
+    bool wasClosed(ConnectionId id) const { return std::find(closed.begin(), closed.end(), id) != closed.end(); }
+
+    std::vector<std::pair<ConnectionId, json>> texts;
+    std::vector<std::pair<ConnectionId, SharedBytes>> binaries;
+    std::vector<ConnectionId> closed;
+};
+
+struct FakeRelays final : RelayAllocator {
+    bool allocate(const std::string& token, const std::string& owner) override
+    {
+        allocations.emplace_back(token, owner);
+        return !full;
+    }
+    std::uint16_t port() const override { return 3479; }
+    std::vector<std::pair<std::string, std::string>> allocations;
+    bool full = false;
+};
+
+struct RecordingSms final : SmsGateway {
+    void sendCode(const std::string& phone, const std::string& code) override { sent.emplace_back(phone, code); }
+    std::vector<std::pair<std::string, std::string>> sent;
+};
+
+constexpr ConnectionId kA = 1;
+constexpr ConnectionId kB = 2;
+constexpr ConnectionId kC = 3;
+const std::string kIdA = "100000001";
+const std::string kIdB = "100000002";
+const std::string kIdC = "100000003";
+
+class HubTest : public ::testing::Test {
+protected:
+    HubTest() { config.publicHost = ""; }
+
+    Hub& hub()
+    {
+        if (!hub_) {
+            hub_ = std::make_unique<Hub>(sink, relays, sms, random, clock, config);
+        }
+        return *hub_;
+    }
+    void open(ConnectionId id) { hub().opened(id, ConnectionInfo{"198.51.100.7:50000", "192.0.2.10"}); }
+    void send(ConnectionId id, const json& msg) { hub().text(id, msg.dump()); }
+    void online(ConnectionId id, const std::string& deviceId)
+    {
+        open(id);
+        send(id, {{"type", "hello"}, {"device_id", deviceId}, {"token", "qxm"}});
+    }
+    void bindPhone(ConnectionId id, const std::string& phone, bool smsAuth)
+    {
+        send(id, {{"type", "register"}, {"phone", phone}, {"sms_auth", smsAuth}});
+    }
+    std::string requestCode(ConnectionId id, const std::string& phone)
+    {
+        send(id, {{"type", "sms_code_req"}, {"to", phone}});
+        return sms.sent.empty() ? std::string() : sms.sent.back().second;
+    }
+    json lastTo(ConnectionId id) const
+    {
+        auto all = sink.to(id);
+        return all.empty() ? json() : all.back();
+    }
+
+    platform::fake::ManualClock clock;
+    platform::fake::SequenceRandom random{{0x12, 0x9C, 0x47, 0xE1, 0x05, 0xB3, 0x6A, 0xF0, 0x3D}};
+    RecordingSink sink;
+    FakeRelays relays;
+    RecordingSms sms;
+    HubConfig config;
+
+private:
+    std::unique_ptr<Hub> hub_;
+};
+
+TEST_F(HubTest, HelloNeedsTheTokenAndANineDigitIdAndNothingCountsBeforeIt)
+{
+    open(kA);
+    send(kA, {{"type", "register"}, {"phone", "13800000000"}});
+    send(kA, {{"type", "push_msg"}, {"to", kIdB}});
+    EXPECT_TRUE(sink.texts.empty());
+
+    send(kA, {{"type", "hello"}, {"device_id", kIdA}, {"token", "QXM"}});
+    EXPECT_EQ(lastTo(kA)["type"], "error");
+    EXPECT_TRUE(sink.wasClosed(kA));
+    send(kA, {{"type", "hello"}, {"device_id", kIdA}, {"token", "qxm"}});
+    EXPECT_EQ(hub().onlineCount(), 0u) << "a refused connection stays refused";
+
+    for (const json& id : {json("12345678"), json("1234567890"), json("12345678x"), json(123456789)}) {
+        open(kB);
+        send(kB, {{"type", "hello"}, {"device_id", id}, {"token", "qxm"}});
+        EXPECT_TRUE(sink.wasClosed(kB)) << id;
+        hub().closed(kB);
+        sink.closed.clear();
+    }
+    EXPECT_EQ(hub().onlineCount(), 0u);
+}
+
+TEST_F(HubTest, OneLiveConnectionPerIdAndTheHolderKeepsIt)
+{
+    online(kA, kIdA);
+    online(kB, kIdA);
+    EXPECT_EQ(lastTo(kB)["err"]["message"], "该设备 ID 已在其他连接上在线");
+    EXPECT_TRUE(sink.wasClosed(kB));
+    EXPECT_FALSE(sink.wasClosed(kA));
+    hub().closed(kB);
+
+    send(kA, {{"type", "hello"}, {"device_id", kIdA}, {"token", "qxm"}});
+    EXPECT_FALSE(sink.wasClosed(kA)) << "saying hello again is harmless";
+    send(kA, {{"type", "hello"}, {"device_id", kIdB}, {"token", "qxm"}});
+    EXPECT_TRUE(sink.wasClosed(kA)) << "a connection cannot change its ID";
+
+    hub().closed(kA);
+    online(kC, kIdA);
+    EXPECT_FALSE(sink.wasClosed(kC));
+    EXPECT_EQ(hub().onlineCount(), 1u);
+}
+
+TEST_F(HubTest, ConnectionsThatNeverSayHelloAreClosedAfterThirtySeconds)
+{
+    open(kA);
+    clock.advance(10s);
+    online(kB, kIdB);
+    open(kC);
+    clock.advance(19s);
+    hub().tick();
+    EXPECT_TRUE(sink.closed.empty());
+    clock.advance(1s);
+    hub().tick();
+    EXPECT_EQ(sink.closed, std::vector<ConnectionId>{kA});
+    clock.advance(10s);
+    hub().tick();
+    EXPECT_EQ(sink.closed, (std::vector<ConnectionId>{kA, kC})) << "the bound connection stays";
+}
+
+TEST_F(HubTest, ForwardingStampsFromAndKeepsEverythingElse)
+{
+    online(kA, kIdA);
+    online(kB, kIdB);
+    const json msg = {{"type", "input"}, {"seq", 3}, {"to", kIdB}, {"from", "666666666"}, {"kind", "move"}, {"x", 0.25}};
+    send(kA, msg);
+    json expected = msg;
+    expected["from"] = kIdA;
+    EXPECT_EQ(lastTo(kB), expected);
+}
+
+TEST_F(HubTest, MessagesNestedDeeperThanSixtyFourLevelsAreDropped)
+{
+    online(kA, kIdA);
+    online(kB, kIdB);
+    const std::string prefix = R"({"type":"push_msg","to":")" + kIdB + R"(","deep":)";
+    hub().text(kA, prefix + std::string(63, '[') + std::string(63, ']') + "}");
+    EXPECT_EQ(sink.to(kB).size(), 1u) << "64 levels including the envelope";
+    hub().text(kA, prefix + std::string(64, '[') + std::string(64, ']') + "}");
+    hub().text(kA, prefix + std::string(200000, '[') + std::string(200000, ']') + "}");
+    EXPECT_EQ(sink.to(kB).size(), 1u);
+    hub().text(kA, prefix + R"("[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[["})");
+    EXPECT_EQ(sink.to(kB).size(), 2u) << "brackets inside strings do not nest";
+}
+
+TEST_F(HubTest, CallsGetARelayThatTheMatchingAnswerRepeats)
+{
+    online(kA, kIdA);
+    online(kB, kIdB);
+    online(kC, kIdC);
+    send(kA, {{"type", "call"}, {"to", kIdB}, {"call_id", "7"}, {"password", "p"}});
+    const json call = lastTo(kB);
+    ASSERT_EQ(relays.allocations.size(), 1u);
+    EXPECT_EQ(relays.allocations[0].second, kIdA) << "allocated on behalf of the caller";
+    EXPECT_EQ(call["relay"], (json{{"host", "192.0.2.10"}, {"port", 3479}, {"token", relays.allocations[0].first}}));
+    EXPECT_EQ(relays.allocations[0].first.size(), 24u);
+
+    // Another device answering with the same call ID gets nothing; the callee's answer gets it once.
+    send(kC, {{"type", "call_response"}, {"to", kIdA}, {"call_id", "7"}, {"accepted", true}});
+    EXPECT_FALSE(lastTo(kA).contains("relay"));
+    send(kB, {{"type", "call_response"}, {"to", kIdA}, {"call_id", "7"}, {"accepted", true}});
+    EXPECT_EQ(lastTo(kA)["relay"], call["relay"]);
+    send(kB, {{"type", "call_response"}, {"to", kIdA}, {"call_id", "7"}, {"accepted", true}});
+    EXPECT_FALSE(lastTo(kA).contains("relay"));
+}
+
+TEST_F(HubTest, TheRelayHostIsThePublicHostWhenOneIsSetAndNoRelayMeansNoRelayKey)
+{
+    config.publicHost = "relay.example.org";
+    online(kA, kIdA);
+    online(kB, kIdB);
+    send(kA, {{"type", "call"}, {"to", kIdB}, {"call_id", "1"}});
+    EXPECT_EQ(lastTo(kB)["relay"]["host"], "relay.example.org");
+
+    relays.full = true;
+    send(kA, {{"type", "call"}, {"to", kIdB}, {"call_id", "2"}, {"relay", {{"host", "evil"}, {"port", 1}, {"token", "t"}}}});
+    EXPECT_FALSE(lastTo(kB).contains("relay"));
+    send(kB, {{"type", "call_response"}, {"to", kIdA}, {"call_id", "2"}, {"accepted", true}});
+    EXPECT_FALSE(lastTo(kA).contains("relay"));
+}
+
+TEST_F(HubTest, CallsReachAliasesAndAnOfflineTargetGetsAServerAnswer)
+{
+    online(kA, kIdA);
+    online(kB, kIdB);
+    bindPhone(kB, "13800000000:3", false);
+    EXPECT_EQ(lastTo(kB), (json{{"type", "register"}, {"phone_id", "13800000000:3"}}));
+    send(kA, {{"type", "call"}, {"to", "13800000000:3"}, {"call_id", "1"}});
+    EXPECT_EQ(lastTo(kB)["type"], "call");
+    send(kA, {{"type", "call"}, {"to", "13800000000"}, {"call_id", "2"}});
+    EXPECT_EQ(lastTo(kA), (json{{"type", "call_ack"}, {"from", "13800000000"}, {"to", kIdA}, {"call_id", "2"},
+                              {"accepted", false}, {"reason", "对方不在线"}}));
+    EXPECT_EQ(relays.allocations.size(), 1u) << "no relay for a call that goes nowhere";
+}
+
+TEST_F(HubTest, RegisterRejectsMalformedAliasesWithoutClosing)
+{
+    online(kA, kIdA);
+    for (const char* phone : {"1380000000", "138000000001", "1380000000a", "13800000000-2", "13800000000:2:x"}) {
+        bindPhone(kA, phone, false);
+        EXPECT_EQ(lastTo(kA)["type"], "error") << phone;
+    }
+    EXPECT_FALSE(sink.wasClosed(kA));
+}
+
+TEST_F(HubTest, SmsCodesGoToThePhoneNumberAndVerifyOneCallWithinFiveMinutes)
+{
+    online(kA, kIdA);
+    online(kB, kIdB);
+    bindPhone(kA, "13800000000:2", true);
+    const std::string code = requestCode(kB, "13800000000:2");
+    ASSERT_EQ(sms.sent.size(), 1u);
+    EXPECT_EQ(sms.sent[0].first, "13800000000") << "the text goes to the number, not the alias";
+    EXPECT_EQ(lastTo(kB), (json{{"type", "sms_code_resp"}, {"phone", "13800000000:2"}}));
+
+    clock.advance(5min - 1s);
+    send(kB, {{"type", "call"}, {"to", kIdA}, {"call_id", "1"}, {"password", code}});
+    EXPECT_EQ(lastTo(kA)["sms_verified"], true) << "a call by device ID to an SMS-mode device counts too";
+
+    clock.advance(1min);
+    const std::string late = requestCode(kB, "13800000000:2");
+    clock.advance(5min);
+    send(kB, {{"type", "call"}, {"to", "13800000000:2"}, {"call_id", "2"}, {"password", late}});
+    EXPECT_FALSE(lastTo(kA).contains("sms_verified")) << "expired";
+}
+
+TEST_F(HubTest, SmsCodesNeedSmsModeAndABoundPhoneAndComeOncePerMinute)
+{
+    online(kA, kIdA);
+    online(kB, kIdB);
+    requestCode(kB, "13800000000");
+    EXPECT_EQ(lastTo(kB)["err"]["message"], "该手机号未绑定设备");
+    bindPhone(kA, "13800000000", false);
+    const std::string code = requestCode(kB, "13800000000");
+    EXPECT_EQ(sms.sent.size(), 1u) << "the unbound request did not count against the minute";
+    requestCode(kB, "13800000000");
+    EXPECT_EQ(lastTo(kB)["err"]["message"], "验证码请求过于频繁，请 60 秒后再试");
+    EXPECT_EQ(sms.sent.size(), 1u);
+    send(kB, {{"type", "call"}, {"to", "13800000000"}, {"call_id", "1"}, {"password", code}});
+    EXPECT_FALSE(lastTo(kA).contains("sms_verified")) << "the host is not in SMS mode";
+    clock.advance(60s);
+    requestCode(kB, "13800000000");
+    EXPECT_EQ(sms.sent.size(), 2u);
+}
+
+TEST_F(HubTest, FiveWrongGuessesVoidTheOutstandingCodes)
+{
+    online(kA, kIdA);
+    online(kB, kIdB);
+    bindPhone(kA, "13800000000", true);
+    const std::string code = requestCode(kB, "13800000000");
+    const std::string wrong = code == "999999" ? "999998" : "999999";
+    for (int i = 0; i < 4; ++i) {
+        send(kB, {{"type", "call"}, {"to", "13800000000"}, {"call_id", std::to_string(i)}, {"password", wrong}});
+    }
+    send(kB, {{"type", "call"}, {"to", "13800000000"}, {"call_id", "a"}, {"password", code}});
+    EXPECT_EQ(lastTo(kA)["sms_verified"], true) << "four wrong guesses are forgiven";
+
+    clock.advance(60s);
+    const std::string next = requestCode(kB, "13800000000");
+    for (int i = 0; i < 5; ++i) {
+        send(kB, {{"type", "call"}, {"to", "13800000000"}, {"call_id", std::to_string(i)}, {"password", wrong}});
+    }
+    send(kB, {{"type", "call"}, {"to", "13800000000"}, {"call_id", "b"}, {"password", next}});
+    EXPECT_FALSE(lastTo(kA).contains("sms_verified"));
+}
+
+TEST_F(HubTest, BinaryRelayNeedsTheMarkerAnOnlineTargetAndABoundSender)
+{
+    online(kA, kIdA);
+    online(kB, kIdB);
+    open(kC);
+    auto message = [](std::uint8_t marker, const std::string& id) {
+        auto bytes = std::make_shared<std::vector<std::uint8_t>>(11, 0x02);
+        (*bytes)[0] = marker;
+        std::copy(id.begin(), id.end(), bytes->begin() + 1);
+        return SharedBytes(bytes);
+    };
+    hub().binary(kC, message(0xFE, kIdB));
+    hub().binary(kA, message(0xFD, kIdB));
+    hub().binary(kA, message(0xFE, "100000009"));
+    hub().binary(kA, message(0xFE, "10000000x"));
+    hub().binary(kA, std::make_shared<std::vector<std::uint8_t>>(9, 0xFE));
+    EXPECT_TRUE(sink.binaries.empty());
+    const auto good = message(0xFE, kIdB);
+    hub().binary(kA, good);
+    ASSERT_EQ(sink.binaries.size(), 1u);
+    EXPECT_EQ(sink.binaries[0].first, kB);
+    EXPECT_EQ(sink.binaries[0].second, good) << "the very same bytes, not a copy";
+}
+
+TEST_F(HubTest, ClosingFreesTheIdAndTheAlias)
+{
+    online(kA, kIdA);
+    bindPhone(kA, "13800000000", true);
+    const auto toA = sink.to(kA).size();
+    hub().closed(kA);
+    online(kB, kIdB);
+    bindPhone(kB, "13800000000", false);
+    EXPECT_EQ(lastTo(kB)["phone_id"], "13800000000");
+    online(kC, kIdC);
+    send(kC, {{"type", "push_msg"}, {"to", kIdA}});
+    EXPECT_EQ(sink.to(kA).size(), toA);
+    EXPECT_EQ(hub().connectionCount(), 2u);
+}
+
+} // namespace
+} // namespace tavoro::server

@@ -1,0 +1,126 @@
+// The rendezvous server's small pure parts: names and secrets, send queues, SMS codes, call relays.
+#include "server/call_relays.h"
+#include "server/identifiers.h"
+#include "server/send_queue.h"
+#include "server/sms_codes.h"
+
+#include "platform/fake/manual_clock.h"
+#include "platform/fake/sequence_random.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+namespace tavoro::server {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(Identifiers, DeviceIdsAndPhoneAliases)
+{
+    EXPECT_TRUE(isDeviceId("123456789"));
+    EXPECT_FALSE(isDeviceId("12345678"));
+    EXPECT_FALSE(isDeviceId("1234567890"));
+    EXPECT_FALSE(isDeviceId("12345678a"));
+
+    for (const char* ok : {"13800000000", "13800000000:2", "13800000000:", "13800000000:1:2"}) {
+        EXPECT_TRUE(isPhoneAlias(ok)) << ok;
+    }
+    for (const char* bad : {"1380000000", "138000000000", "13800000000a", "+13800000000", "13800000000:x",
+             "13800000000:123456789012345678901"}) {
+        EXPECT_FALSE(isPhoneAlias(bad)) << bad;
+    }
+    EXPECT_EQ(phoneNumberOf("13800000000:2"), "13800000000");
+    EXPECT_EQ(phoneNumberOf("13800000000"), "13800000000");
+}
+
+TEST(Identifiers, TokensAndCodesHaveTheirShapes)
+{
+    platform::fake::SequenceRandom random({0x00, 0x3F, 0x40, 0xFF, 0x1A});
+    const std::string token = makeRelayToken(random);
+    EXPECT_TRUE(std::regex_match(token, std::regex("[A-Za-z0-9_-]{24}"))) << token;
+    EXPECT_EQ(token.substr(0, 5), "A_A_a");
+    for (int i = 0; i < 50; ++i) {
+        EXPECT_TRUE(std::regex_match(makeSmsCode(random), std::regex("[0-9]{6}")));
+    }
+    platform::fake::SequenceRandom zeros({0});
+    EXPECT_EQ(makeSmsCode(zeros), "000000") << "leading zeros are kept";
+}
+
+TEST(Identifiers, NestingDepthIgnoresBracketsInStrings)
+{
+    EXPECT_EQ(jsonNestingDepth("1"), 0u);
+    EXPECT_EQ(jsonNestingDepth(R"({"a":[1,{"b":[]}]})"), 4u);
+    EXPECT_EQ(jsonNestingDepth(R"({"a":"[[[\"[[[","b":{}})"), 2u);
+    EXPECT_EQ(jsonNestingDepth("]]]]{"), 1u);
+}
+
+SharedBytes bytesOf(std::size_t n) { return std::make_shared<const std::vector<std::uint8_t>>(n, 0xAB); }
+
+TEST(SendQueue, TextGoesFirstAndMediaIsDroppedBeforeText)
+{
+    SendQueue queue(SendQueueLimits{100, 50});
+    EXPECT_EQ(queue.pushBinary(bytesOf(40)), SendQueue::Push::queued);
+    EXPECT_EQ(queue.pushBinary(bytesOf(20)), SendQueue::Push::dropped) << "over the binary share";
+    EXPECT_EQ(queue.pushBinary(bytesOf(10)), SendQueue::Push::queued);
+    EXPECT_EQ(queue.pushText("hello"), SendQueue::Push::queued);
+    EXPECT_EQ(queue.droppedBinary(), 1u);
+
+    auto first = queue.pop();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(std::get<std::string>(*first), "hello");
+    EXPECT_EQ(std::get<SharedBytes>(*queue.pop())->size(), 40u);
+    EXPECT_EQ(std::get<SharedBytes>(*queue.pop())->size(), 10u);
+    EXPECT_FALSE(queue.pop());
+    EXPECT_TRUE(queue.empty());
+    EXPECT_EQ(queue.binaryBytes(), 0u);
+}
+
+TEST(SendQueue, ALargeMediaMessageFitsAnEmptyShareAndTextOverflowMeansClose)
+{
+    SendQueue queue(SendQueueLimits{100, 50});
+    EXPECT_EQ(queue.pushBinary(bytesOf(80)), SendQueue::Push::queued) << "one message of any allowed size";
+    EXPECT_EQ(queue.pushText(std::string(60, 'a')), SendQueue::Push::queued);
+    EXPECT_EQ(queue.pushText(std::string(40, 'b')), SendQueue::Push::queued);
+    EXPECT_EQ(queue.textBytes(), 100u);
+    EXPECT_EQ(queue.pushText("c"), SendQueue::Push::overflow);
+    queue.pop();
+    EXPECT_EQ(queue.pushText("c"), SendQueue::Push::queued);
+}
+
+TEST(SmsCodes, AtMostFiveOutstandingPerAliasAndEachGoodOnce)
+{
+    platform::fake::ManualClock clock;
+    platform::fake::SequenceRandom random({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13});
+    SmsCodes codes(clock, random, SmsCodes::Limits{});
+    std::vector<std::string> issued;
+    for (int i = 0; i < 6; ++i) {
+        auto code = codes.issue("10000000" + std::to_string(i), "13800000000");
+        ASSERT_TRUE(code.code);
+        issued.push_back(*code.code);
+    }
+    EXPECT_FALSE(codes.redeem("13800000000", issued[0])) << "the oldest made room";
+    EXPECT_FALSE(codes.redeem("13800000001", issued[5])) << "codes belong to their alias";
+    EXPECT_TRUE(codes.redeem("13800000000", issued[5]));
+    EXPECT_FALSE(codes.redeem("13800000000", issued[5]));
+    EXPECT_TRUE(codes.redeem("13800000000", issued[1]));
+}
+
+TEST(CallRelays, ACallerHoldsABoundedNumberAndOldEntriesAreForgotten)
+{
+    platform::fake::ManualClock clock;
+    CallRelays relays(clock, CallRelays::Limits{120s, 2});
+    relays.remember("1", "A", "B", "r1");
+    relays.remember("2", "A", "B", "r2");
+    relays.remember("3", "A", "C", "r3");
+    relays.remember("1", "X", "B", "x1");
+    EXPECT_FALSE(relays.take("1", "A", "B")) << "made room for the third";
+    EXPECT_EQ(relays.take("3", "A", "C"), "r3");
+    EXPECT_FALSE(relays.take("3", "A", "C"));
+    clock.advance(120s);
+    relays.prune();
+    EXPECT_EQ(relays.size(), 0u);
+}
+
+} // namespace
+} // namespace tavoro::server
