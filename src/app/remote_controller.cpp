@@ -117,7 +117,8 @@ std::string serverUrlFor(const std::string& address)
     const bool hasPort = bracketed ? (closing != std::string::npos && closing + 1 < address.size())
                                    : address.find(':') != std::string::npos;
     const std::string url = "wss://" + address + (hasPort ? "" : ":8443") + "/ws";
-    return signaling::parseWsUrl(url) ? url : std::string();
+    auto parsed = signaling::parseWsUrl(url);
+    return parsed && parsed->target == "/ws" ? url : std::string();
 }
 
 } // namespace tavoro::app
