@@ -1,80 +1,192 @@
 #include "support/child_process.h"
 
+#include "support/wait.h"
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
+extern char** environ;
+
 namespace tavoro::test {
 
-ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args)
+struct ChildProcess::State {
+    pid_t pid = -1;
+    std::optional<int> exitStatus;
+    std::thread reader;
+    mutable std::mutex mutex; // guards out, err and outputClosed
+    std::vector<std::string> out;
+    std::vector<std::string> err;
+    bool outputClosed = false;
+};
+
+namespace {
+
+// Reads both pipes until both are closed, splitting at newlines.
+void readLines(ChildProcess::State& state, int outFd, int errFd)
 {
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+    pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+    std::string partial[2];
+    int open = 2;
+    while (open > 0) {
+        if (::poll(fds, 2, -1) < 0 && errno != EINTR) {
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) {
+                continue;
+            }
+            char buffer[4096];
+            ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+                continue;
+            }
+            partial[i].append(buffer, static_cast<std::size_t>(n));
+            for (auto newline = partial[i].find('\n'); newline != std::string::npos; newline = partial[i].find('\n')) {
+                std::lock_guard lock(state.mutex);
+                (i == 0 ? state.out : state.err).push_back(partial[i].substr(0, newline));
+                partial[i].erase(0, newline + 1);
+            }
+        }
+    }
+    std::lock_guard lock(state.mutex);
+    state.outputClosed = true;
+}
+
+std::vector<char*> pointersTo(std::vector<std::string>& strings)
+{
+    std::vector<char*> pointers;
+    for (auto& s : strings) {
+        pointers.push_back(s.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+} // namespace
+
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
+    const std::vector<std::string>& env)
+    : state_(std::make_shared<State>())
+{
+    int outPipe[2];
+    int errPipe[2];
+    if (::pipe2(outPipe, O_CLOEXEC) != 0) {
         return;
     }
-    std::vector<std::string> argvText{program};
-    argvText.insert(argvText.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& arg : argvText) {
-        argv.push_back(arg.data());
+    if (::pipe2(errPipe, O_CLOEXEC) != 0) {
+        ::close(outPipe[0]);
+        ::close(outPipe[1]);
+        return;
     }
-    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+    // Sockets the test holds (a listening server among them) must not leak into the program.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        ::dup2(pipeFds[1], STDOUT_FILENO);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
+    std::vector<std::string> argStrings{program};
+    argStrings.insert(argStrings.end(), args.begin(), args.end());
+    std::vector<std::string> envStrings;
+    for (char** e = environ; *e != nullptr; ++e) {
+        envStrings.emplace_back(*e);
     }
-    ::close(pipeFds[1]);
-    stdout_ = pipeFds[0];
+    envStrings.insert(envStrings.end(), env.begin(), env.end());
+    auto argv = pointersTo(argStrings);
+    auto envp = pointersTo(envStrings);
+
+    int rc = ::posix_spawn(&state_->pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    if (rc != 0) {
+        state_->pid = -1;
+        ::close(outPipe[0]);
+        ::close(errPipe[0]);
+        return;
+    }
+    state_->reader = std::thread([state = state_.get(), out = outPipe[0], err = errPipe[0]] { readLines(*state, out, err); });
 }
 
 ChildProcess::~ChildProcess()
 {
-    if (pid_ > 0 && !exitStatus_ && !stop(SIGTERM, std::chrono::seconds(5))) {
+    if (started() && !waitExit(std::chrono::milliseconds(0)) && !stop(SIGTERM, std::chrono::seconds(5))) {
         stop(SIGKILL);
     }
-    if (stdout_ >= 0) {
-        ::close(stdout_);
+    if (state_->reader.joinable()) {
+        state_->reader.join();
     }
+}
+
+bool ChildProcess::started() const { return state_->pid > 0; }
+pid_t ChildProcess::pid() const { return state_->pid; }
+
+std::vector<std::string> ChildProcess::stdoutLines() const
+{
+    std::lock_guard lock(state_->mutex);
+    return state_->out;
+}
+
+std::vector<std::string> ChildProcess::stderrLines() const
+{
+    std::lock_guard lock(state_->mutex);
+    return state_->err;
+}
+
+std::size_t ChildProcess::countStdout(const std::string& fragment) const
+{
+    std::size_t count = 0;
+    for (const auto& line : stdoutLines()) {
+        count += line.find(fragment) != std::string::npos ? 1 : 0;
+    }
+    return count;
+}
+
+std::string ChildProcess::waitForStdout(const std::string& fragment, std::chrono::milliseconds limit) const
+{
+    std::string found;
+    waitFor([&] {
+        for (const auto& line : stdoutLines()) {
+            if (line.find(fragment) != std::string::npos) {
+                found = line;
+                return true;
+            }
+        }
+        return false;
+    }, limit);
+    return found;
 }
 
 std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds limit)
 {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        if (auto newline = pending_.find('\n'); newline != std::string::npos) {
-            std::string line = pending_.substr(0, newline);
-            pending_.erase(0, newline + 1);
-            return line;
+    std::optional<std::string> line;
+    waitFor([&] {
+        std::lock_guard lock(state_->mutex);
+        if (readCursor_ < state_->out.size()) {
+            line = state_->out[readCursor_++];
+            return true;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (stdout_ < 0 || left.count() <= 0) {
-            return std::nullopt;
-        }
-        pollfd fd{stdout_, POLLIN, 0};
-        if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
-            continue;
-        }
-        char buffer[4096];
-        const ssize_t n = ::read(stdout_, buffer, sizeof buffer);
-        if (n <= 0) {
-            return std::nullopt;
-        }
-        pending_.append(buffer, static_cast<std::size_t>(n));
-    }
+        return state_->outputClosed;
+    }, limit);
+    return line;
 }
 
 std::optional<std::string> ChildProcess::readUntilPrefix(const std::string& prefix, std::chrono::milliseconds limit)
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        auto line = readLine(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto line = readLine(std::max(left, std::chrono::milliseconds(0)));
         if (!line) {
             return std::nullopt;
         }
@@ -82,39 +194,38 @@ std::optional<std::string> ChildProcess::readUntilPrefix(const std::string& pref
             return line->substr(prefix.size());
         }
     }
-    return std::nullopt;
 }
 
-std::optional<int> ChildProcess::stop(int signal, std::chrono::milliseconds limit)
+void ChildProcess::signal(int number)
 {
-    if (pid_ <= 0 || exitStatus_) {
-        return exitStatus_;
+    if (started() && !state_->exitStatus) {
+        ::kill(state_->pid, number);
     }
-    ::kill(pid_, signal);
-    return waitExit(limit);
 }
 
 std::optional<int> ChildProcess::waitExit(std::chrono::milliseconds limit)
 {
-    if (pid_ <= 0 || exitStatus_) {
-        return exitStatus_;
+    if (!started() || state_->exitStatus) {
+        return state_->exitStatus;
     }
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
+    waitFor([&] {
         int status = 0;
-        const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-        if (done == pid_) {
-            exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            return exitStatus_;
+        if (::waitpid(state_->pid, &status, WNOHANG) == state_->pid) {
+            state_->exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            return true;
         }
-        if (done < 0 && errno != EINTR) {
-            return std::nullopt;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return false;
+    }, limit);
+    if (state_->exitStatus && state_->reader.joinable()) {
+        state_->reader.join();
     }
+    return state_->exitStatus;
+}
+
+std::optional<int> ChildProcess::stop(int number, std::chrono::milliseconds limit)
+{
+    signal(number);
+    return waitExit(limit);
 }
 
 } // namespace tavoro::test

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -8,34 +9,47 @@
 
 namespace tavoro::test {
 
-// A program started by a test, its stdout readable line by line (stderr goes to the test's stderr).
-// Destruction ends it: SIGTERM, then SIGKILL if it has not exited within five seconds.
+// A program started by a test. A reader thread collects its stdout and stderr line by line; the test
+// either looks at everything collected so far or reads stdout in order. File descriptors of the test
+// (listening sockets among them) are not inherited. Destruction ends the program: SIGTERM, then
+// SIGKILL if it has not exited within five seconds.
 class ChildProcess {
 public:
-    ChildProcess(const std::string& program, const std::vector<std::string>& args);
+    // env holds extra "NAME=value" entries on top of the test's own environment.
+    ChildProcess(const std::string& program, const std::vector<std::string>& args,
+        const std::vector<std::string>& env = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    bool started() const { return pid_ > 0; }
-    pid_t pid() const { return pid_; }
+    bool started() const;
+    pid_t pid() const;
 
-    // The next line of stdout without its newline; nothing on end of output or after the limit.
+    // Everything collected so far.
+    std::vector<std::string> stdoutLines() const;
+    std::vector<std::string> stderrLines() const;
+    std::size_t countStdout(const std::string& fragment) const;
+    // Waits until some stdout line contains the fragment; returns that line, or "" after the limit.
+    std::string waitForStdout(const std::string& fragment, std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
+
+    // Reading stdout in order: the next line not read yet; nothing at end of output or after the limit.
     std::optional<std::string> readLine(std::chrono::milliseconds limit = std::chrono::seconds(10));
     // Reads lines until one starts with prefix; returns the rest of that line.
     std::optional<std::string> readUntilPrefix(const std::string& prefix,
         std::chrono::milliseconds limit = std::chrono::seconds(10));
 
-    // Sends a signal and waits for the exit; the exit code, or 128 + signal when it was killed, or
-    // nothing when it did not exit in time.
+    void signal(int number);
+    // The exit code, or 128 + signal when it was killed; nothing when it has not ended within the limit.
+    // Once it has ended, all of its output has been collected.
+    std::optional<int> waitExit(std::chrono::milliseconds limit = std::chrono::seconds(10));
+    // Sends the signal and waits for the exit.
     std::optional<int> stop(int signal, std::chrono::milliseconds limit = std::chrono::seconds(10));
-    std::optional<int> waitExit(std::chrono::milliseconds limit);
+
+    struct State;
 
 private:
-    pid_t pid_ = -1;
-    int stdout_ = -1;
-    std::string pending_;
-    std::optional<int> exitStatus_;
+    std::shared_ptr<State> state_;
+    std::size_t readCursor_ = 0; // stdout lines already returned by readLine
 };
 
 } // namespace tavoro::test
