@@ -4,6 +4,7 @@
 #include "core/log.h"
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/ip/v6_only.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -144,6 +145,7 @@ private:
     SendQueue::Item inFlight_;
     bool open_ = false;
     bool gone_ = false;
+    bool aborted_ = false;
     bool reading_ = false;
     bool writing_ = false;
     bool paused_ = false;
@@ -197,6 +199,13 @@ void Session::onRequest(const beast::error_code& ec)
         [](websocket::response_type& response) { response.set(http::field::server, "tavoro-rendezvous"); }));
     ws_.read_message_max(server_.limits_.maxBinaryBytes);
     ws_.auto_fragment(false);
+    // A client's close frame ends the connection for the hub at once (its ID is free again), not only
+    // after the closing handshake and the TLS shutdown have run their course.
+    ws_.control_callback([weak = weak_from_this()](websocket::frame_type kind, auto) {
+        if (auto self = weak.lock(); self && kind == websocket::frame_type::close) {
+            self->finish();
+        }
+    });
     ws_.async_accept(request, [self = shared_from_this()](const beast::error_code& ec) { self->onAccept(ec); });
 }
 
@@ -269,7 +278,7 @@ void Session::onRead(const beast::error_code& ec)
 
 void Session::sendText(std::string text)
 {
-    if (gone_ || closeRequested_) {
+    if (gone_ || aborted_ || closeRequested_) {
         return;
     }
     if (queue_.pushText(std::move(text)) == SendQueue::Push::overflow) {
@@ -282,7 +291,7 @@ void Session::sendText(std::string text)
 
 void Session::sendBinary(SharedBytes bytes)
 {
-    if (gone_ || closeRequested_) {
+    if (gone_ || aborted_ || closeRequested_) {
         return;
     }
     queue_.pushBinary(std::move(bytes));
@@ -291,7 +300,7 @@ void Session::sendBinary(SharedBytes bytes)
 
 void Session::requestClose(websocket::close_code code)
 {
-    if (gone_ || closeRequested_) {
+    if (gone_ || aborted_ || closeRequested_) {
         return;
     }
     closeRequested_ = true;
@@ -301,7 +310,7 @@ void Session::requestClose(websocket::close_code code)
 
 void Session::pump()
 {
-    if (writing_ || gone_ || !open_) {
+    if (writing_ || gone_ || aborted_ || !open_) {
         return;
     }
     if (auto item = queue_.pop()) {
@@ -369,12 +378,17 @@ void Session::releaseWaiters()
     }
 }
 
-// Ends the connection at once, without a closing handshake.
+// Ends the connection at once, without a closing handshake. The hub hears of it from a handler of its
+// own, never from inside the sink call that caused it.
 void Session::abort()
 {
+    if (aborted_) {
+        return;
+    }
+    aborted_ = true;
     beast::error_code ignored;
     beast::get_lowest_layer(ws_).socket().close(ignored);
-    finish();
+    asio::post(ws_.get_executor(), [self = shared_from_this()] { self->finish(); });
 }
 
 void Session::finish()

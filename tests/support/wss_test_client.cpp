@@ -58,6 +58,8 @@ struct WssTestClient::State : std::enable_shared_from_this<State> {
     // Loop thread only.
     std::deque<Message> outbox;
     bool writing = false;
+    bool paused = false;
+    bool reading = false;
 
     mutable std::mutex mutex; // guards texts, binaries, open, closedCode, fingerprint, localPort
     std::condition_variable changed;
@@ -123,11 +125,16 @@ struct WssTestClient::State : std::enable_shared_from_this<State> {
 
     void read()
     {
+        if (paused || reading) {
+            return;
+        }
+        reading = true;
         ws.async_read(buffer, [self = shared_from_this()](const beast::error_code& ec, std::size_t) { self->onRead(ec); });
     }
 
     void onRead(const beast::error_code& ec)
     {
+        reading = false;
         if (ec) {
             std::lock_guard lock(mutex);
             open = false;
@@ -278,6 +285,19 @@ std::optional<int> WssTestClient::waitClosed(std::chrono::milliseconds limit)
     std::unique_lock lock(state_->mutex);
     state_->changed.wait_for(lock, limit, [&] { return state_->closedCode.has_value(); });
     return state_->closedCode;
+}
+
+void WssTestClient::pauseReading()
+{
+    state_->loop.post([state = state_] { state->paused = true; });
+}
+
+void WssTestClient::resumeReading()
+{
+    state_->loop.post([state = state_] {
+        state->paused = false;
+        state->read();
+    });
 }
 
 void WssTestClient::close()

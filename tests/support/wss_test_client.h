@@ -54,6 +54,11 @@ public:
 
     // Waits until the server has closed the connection; its close code (0 when none was sent).
     std::optional<int> waitClosed(std::chrono::milliseconds limit = std::chrono::seconds(5));
+    // Stops reading (after the message being read now, if any) so that the server sees a slow
+    // receiver; resumeReading() picks up again.
+    void pauseReading();
+    void resumeReading();
+
     // A closing handshake from this side, waited for.
     void close();
     bool isOpen() const;

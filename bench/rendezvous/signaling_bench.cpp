@@ -1,0 +1,139 @@
+// Idle connections held and routed messages per second, against a tavoro-rendezvous process.
+#include "bench_support.h"
+#include "support/wss_test_client.h"
+
+#include <atomic>
+#include <iostream>
+#include <thread>
+
+namespace tavoro::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+std::string deviceId(int index) { return std::to_string(100000000 + index); }
+
+} // namespace
+
+int benchConnections(int count)
+{
+    const long files = raiseFileLimit();
+    std::cout << "open-file limit " << files << " (each side needs one descriptor per connection)\n";
+    RendezvousProcess server;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const long before = residentKiB(server.process->pid());
+
+    core::EventLoopThread loop("bench.clients");
+    std::vector<std::unique_ptr<test::WssTestClient>> clients(static_cast<std::size_t>(count));
+    std::atomic<int> failed{0};
+    const auto start = Clock::now();
+    std::vector<std::thread> connectors;
+    constexpr int kConnectors = 8;
+    for (int t = 0; t < kConnectors; ++t) {
+        connectors.emplace_back([&, t] {
+            for (int i = t; i < count; i += kConnectors) {
+                auto client = test::WssTestClient::connect(loop, server.wssPort);
+                if (!client || !client->hello(deviceId(i))) {
+                    ++failed;
+                    continue;
+                }
+                clients[static_cast<std::size_t>(i)] = std::move(client);
+            }
+        });
+    }
+    for (auto& connector : connectors) {
+        connector.join();
+    }
+    const double took = secondsSince(start);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const long after = residentKiB(server.process->pid());
+
+    int open = 0;
+    for (const auto& client : clients) {
+        open += client && client->isOpen() ? 1 : 0;
+    }
+    const int held = count - failed;
+    std::cout << "connections: " << held << " bound (" << failed << " failed) in " << took << " s, " << open
+              << " still open after 2 s\n"
+              << "server resident memory: " << before / 1024.0 << " MiB idle, " << after / 1024.0 << " MiB with "
+              << held << " connections\n"
+              << "per connection: " << (held > 0 ? static_cast<double>(after - before) / held : 0) << " KiB; "
+              << "10,000 connections would take " << (held > 0 ? (after - before) * 10000.0 / held / 1024.0 + before / 1024.0 : 0)
+              << " MiB\n";
+    return failed == 0 ? 0 : 1;
+}
+
+// Each pair keeps a window of messages in flight: every message a client receives makes it send one
+// back to its partner, so the server routes continuously in both directions.
+int benchRouting(int pairs, int seconds)
+{
+    raiseFileLimit();
+    RendezvousProcess server;
+    core::EventLoopThread loop("bench.clients");
+    constexpr int kWindow = 16;
+
+    struct Peer {
+        std::unique_ptr<test::WssTestClient> client;
+        std::string message; // what it sends to its partner
+        std::atomic<bool> probed{false};
+    };
+    std::vector<std::unique_ptr<Peer>> peers;
+    std::atomic<long> received{0};
+    std::atomic<bool> running{true};
+    for (int i = 0; i < 2 * pairs; ++i) {
+        peers.push_back(std::make_unique<Peer>());
+    }
+    for (int i = 0; i < 2 * pairs; ++i) {
+        Peer& self = *peers[static_cast<std::size_t>(i)];
+        self.message = R"({"type":"input","to":")" + deviceId(i ^ 1)
+            + R"(","call_id":"1700000000000","kind":"move","x":0.4711,"y":0.2718})";
+        test::WssTestClient::Options options;
+        options.port = server.wssPort;
+        options.onText = [&self, &received, &running](std::string_view text) {
+            if (text.find("hello_probe") != std::string_view::npos) {
+                self.probed = true;
+                return;
+            }
+            received.fetch_add(1, std::memory_order_relaxed);
+            if (running) {
+                self.client->sendText(self.message);
+            }
+        };
+        self.client = test::WssTestClient::connect(loop, options).client;
+        if (!self.client) {
+            std::cerr << "connect failed\n";
+            return 1;
+        }
+        self.client->sendJson({{"type", "hello"}, {"device_id", deviceId(i)}, {"token", "qxm"}});
+        self.client->sendJson({{"type", "hello_probe"}, {"to", deviceId(i)}});
+    }
+    for (auto& peer : peers) {
+        while (!peer->probed) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    for (int i = 0; i < 2 * pairs; i += 2) {
+        for (int w = 0; w < kWindow; ++w) {
+            peers[static_cast<std::size_t>(i)]->client->sendText(peers[static_cast<std::size_t>(i)]->message);
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1)); // warm-up
+    const long startCount = received;
+    const double startCpu = cpuSeconds(server.process->pid());
+    const auto start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const long routed = received - startCount;
+    const double elapsed = secondsSince(start);
+    const double serverCpu = cpuSeconds(server.process->pid()) - startCpu;
+    running = false;
+    std::cout << "routing: " << pairs << " pairs, window " << kWindow << " per pair, " << peers[0]->message.size()
+              << "-byte messages\n"
+              << "routed " << routed << " messages in " << elapsed << " s: " << static_cast<long>(routed / elapsed)
+              << " messages/s; server CPU " << 100.0 * serverCpu / elapsed << " % of one core\n";
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    return 0;
+}
+
+} // namespace tavoro::bench
