@@ -178,6 +178,7 @@ void Session::onRequest(const beast::error_code& ec)
     if (ec) {
         return;
     }
+    buffer_.consume(buffer_.size()); // nothing may come before the upgrade is answered
     const auto& request = parser_->get();
     const std::string_view target = request.target();
     const std::string_view path = target.substr(0, target.find('?'));
