@@ -21,6 +21,11 @@ constexpr int queueDepth = 5;
 
 } // namespace
 
+int wrapDisplayIndex(std::int64_t to, int count)
+{
+    return static_cast<int>(((to % count) + count) % count);
+}
+
 ScreenCapturer::ScreenCapturer(platform::CaptureSource& source, int fps) : source_(source), fps_(fps) {}
 
 ScreenCapturer::~ScreenCapturer()
@@ -61,7 +66,7 @@ void ScreenCapturer::switchDisplay(std::int64_t to)
         if (count == 0) {
             return;
         }
-        index_ = static_cast<int>(((to % count) + count) % count);
+        index_ = wrapDisplayIndex(to, count);
     }
     takeStream().reset();
     selectDisplay(count);

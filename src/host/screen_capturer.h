@@ -12,6 +12,10 @@
 
 namespace tavoro::host {
 
+// The display that index `to` selects among `count` displays: any integer, negative ones included,
+// wraps onto 0 … count − 1. count must be positive.
+int wrapDisplayIndex(std::int64_t to, int count);
+
 // Produces one display of the host as a stream of BGRX pictures at a bounded size and frame rate,
 // on top of the platform's capture source.
 //
