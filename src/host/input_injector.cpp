@@ -90,8 +90,7 @@ void InputInjector::handle(const nlohmann::json& message)
 
 void InputInjector::move(const nlohmann::json& message)
 {
-    last_ = {pixelAt(screen_.x, screen_.width, unitField(message, "x")),
-        pixelAt(screen_.y, screen_.height, unitField(message, "y"))};
+    last_ = {unitField(message, "x"), unitField(message, "y")};
     auto motion = platform::MouseMotion::moved;
     if (leftDown_) {
         motion = platform::MouseMotion::leftDragged;
@@ -100,7 +99,7 @@ void InputInjector::move(const nlohmann::json& message)
     } else if (otherDown_) {
         motion = platform::MouseMotion::otherDragged;
     }
-    sink_.moveTo(last_.x, last_.y, motion);
+    sink_.moveTo(lastX(), lastY(), motion);
 }
 
 void InputInjector::button(const nlohmann::json& message)
@@ -118,8 +117,12 @@ void InputInjector::button(const nlohmann::json& message)
     } else {
         leftDown_ = down;
     }
-    sink_.button(last_.x, last_.y, which, down);
+    sink_.button(lastX(), lastY(), which, down);
 }
+
+int InputInjector::lastX() const { return pixelAt(screen_.x, screen_.width, last_.x); }
+
+int InputInjector::lastY() const { return pixelAt(screen_.y, screen_.height, last_.y); }
 
 void InputInjector::wheel(const nlohmann::json& message)
 {

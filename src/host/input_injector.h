@@ -27,20 +27,25 @@ public:
     platform::DisplayRect screen() const;
 
 private:
-    struct Point {
-        int x = 0;
-        int y = 0;
+    // A position in the injection rectangle, each coordinate in [0, 1].
+    struct UnitPoint {
+        double x = 0;
+        double y = 0;
     };
 
     void move(const nlohmann::json& message);
     void button(const nlohmann::json& message);
     void wheel(const nlohmann::json& message);
     void key(const nlohmann::json& message);
+    int lastX() const;
+    int lastY() const;
 
     platform::InputSink& sink_;
     mutable std::mutex mutex_; // guards the fields below and serialises calls into sink_
     platform::DisplayRect screen_;
-    Point last_;
+    // The last position moved to, kept relative to the rectangle so that a click after a switch of
+    // display lands on the new display; before any move it is the rectangle's top-left corner.
+    UnitPoint last_;
     bool leftDown_ = false;
     bool rightDown_ = false;
     bool otherDown_ = false;

@@ -37,7 +37,7 @@ void applyBitrate(AVCodecContext& context, int kbps)
     context.rc_buffer_size = static_cast<int>(std::min<std::int64_t>(bitsPerSecond / 2, INT32_MAX));
 }
 
-CodecContextPtr openContext(const H264EncoderSettings& settings)
+CodecContextPtr openContext(const H264EncoderSettings& settings, const std::string& preset)
 {
     const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
     if (!codec) {
@@ -56,10 +56,11 @@ CodecContextPtr openContext(const H264EncoderSettings& settings)
     context->max_b_frames = 0;
     context->thread_count = maxThreads;
     applyBitrate(*context, settings.bitrateKbps);
-    av_opt_set(context->priv_data, "preset", "ultrafast", 0);
+    av_opt_set(context->priv_data, "preset", preset.c_str(), 0);
     av_opt_set(context->priv_data, "tune", "zerolatency", 0);
     av_opt_set(context->priv_data, "profile", "main", 0);
-    // ultrafast turns CABAC off, which makes the stream Constrained Baseline.
+    // ultrafast turns CABAC off, which makes the stream Constrained Baseline; the Main profile caps
+    // the other presets' High-profile tools (8×8 transforms).
     av_opt_set(context->priv_data, "x264-params", "cabac=1", 0);
     av_opt_set_int(context->priv_data, "forced-idr", 1, 0);
     if (avcodec_open2(context.get(), codec, nullptr) < 0) {
@@ -141,7 +142,7 @@ std::unique_ptr<H264Encoder> X264EncoderFactory::create(const H264EncoderSetting
         return nullptr;
     }
     routeFfmpegLog();
-    auto context = openContext(settings);
+    auto context = openContext(settings, preset_);
     if (!context) {
         return nullptr;
     }

@@ -41,8 +41,14 @@ TEST_F(InputInjectorTest, MovesMapNormalisedPositionsOntoTheScreen)
 TEST_F(InputInjectorTest, TheScreenFollowsTheCapturedDisplay)
 {
     injector.setScreen({1920, 0, 1920, 1080});
+    EXPECT_EQ(run({R"({"kind":"mouse_btn","btn":"left","down":true})", R"({"kind":"mouse_btn","btn":"left"})"}),
+        (Events{"button 1920 0 left down", "button 1920 0 left up"}))
+        << "before any move, a click lands on the captured display's top-left corner";
     EXPECT_EQ(run({R"({"kind":"mouse_move","x":0.5,"y":0.25})", R"({"kind":"mouse_btn","btn":"left","down":true})"}),
         (Events{"move 2880 270 moved", "button 2880 270 left down"}));
+    injector.setScreen({0, 0, 1440, 900});
+    EXPECT_EQ(run({R"({"kind":"mouse_btn","btn":"left","down":false})"}), Events{"button 720 225 left up"})
+        << "a click after a switch, before the next move, stays on the display being shown";
 }
 
 TEST_F(InputInjectorTest, HeldButtonsTurnMovesIntoDrags)
