@@ -47,6 +47,12 @@ X11InputSink::X11InputSink(std::unique_ptr<X11Connection> connection)
 {
 }
 
+X11InputSink::~X11InputSink()
+{
+    auto* c = connection_->get();
+    takeReply(xcb_get_input_focus_reply, c, xcb_get_input_focus(c));
+}
+
 void X11InputSink::fake(std::uint8_t type, std::uint8_t detail, int x, int y)
 {
     xcb_test_fake_input(connection_->get(), type, detail, XCB_CURRENT_TIME, connection_->root(),

@@ -16,6 +16,9 @@ class X11InputSink final : public InputSink {
 public:
     // Nothing, with the reason in error, when the display does not open or lacks XTEST.
     static std::unique_ptr<X11InputSink> open(const std::string& displayName, std::string& error);
+    // Waits until the server has taken every posted event: a connection closed with requests still
+    // unread may lose them.
+    ~X11InputSink() override;
 
     void moveTo(int x, int y, MouseMotion motion) override;
     void button(int x, int y, MouseButton button, bool down) override;
