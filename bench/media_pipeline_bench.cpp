@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -202,8 +203,29 @@ void comparePresets(int width, int height, int frames)
 struct CpuUse {
     double seconds = 0;
     double cpuSeconds = 0;
+    double steadyPercent = 0; // from 2 s after the start to 1 s before the end: start-up left out
     std::string lastLine;
 };
+
+// User plus system CPU seconds a running process has used so far (0 when it is gone).
+double processCpuSeconds(pid_t pid)
+{
+    std::FILE* file = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+    if (!file) {
+        return 0;
+    }
+    char line[1024] = {};
+    const bool read = std::fgets(line, sizeof line, file) != nullptr;
+    std::fclose(file);
+    const char* afterName = read ? std::strrchr(line, ')') : nullptr;
+    unsigned long user = 0;
+    unsigned long system = 0;
+    if (!afterName ||
+        std::sscanf(afterName + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user, &system) != 2) {
+        return 0;
+    }
+    return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
 
 // Runs `tavoro-host capture` for a fixed time and measures the CPU time it used.
 CpuUse runCapture(const test::Xvfb& server, double seconds, const std::string& out)
@@ -213,6 +235,7 @@ CpuUse runCapture(const test::Xvfb& server, double seconds, const std::string& o
         return {};
     }
     const auto started = Clock::now();
+    double steady = 0;
     const pid_t child = ::fork();
     if (child == 0) {
         ::dup2(pipeFds[1], STDOUT_FILENO);
@@ -224,6 +247,13 @@ CpuUse runCapture(const test::Xvfb& server, double seconds, const std::string& o
         ::_exit(127);
     }
     ::close(pipeFds[1]);
+    std::thread sampler([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        const double before = processCpuSeconds(child);
+        const auto window = std::chrono::duration<double>(seconds - 3);
+        std::this_thread::sleep_for(window);
+        steady = 100 * (processCpuSeconds(child) - before) / window.count();
+    });
     std::string output;
     char buffer[512];
     for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
@@ -232,13 +262,15 @@ CpuUse runCapture(const test::Xvfb& server, double seconds, const std::string& o
     ::close(pipeFds[0]);
     int status = 0;
     rusage usage{};
+    sampler.join();
     ::wait4(child, &status, 0, &usage);
     CpuUse result;
+    result.steadyPercent = steady;
     result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
     result.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     const auto encoded = output.find("encoded");
-    result.lastLine = encoded == std::string::npos ? output : output.substr(encoded, output.find('\n', encoded) - encoded);
+    result.lastLine = encoded == std::string::npos ? output : output.substr(encoded, output.find(" -> ", encoded) - encoded);
     return result;
 }
 
@@ -250,8 +282,9 @@ void measureCpu(int width, int height, double seconds)
     {
         ScrollingScreen screen(server.display(), width, height);
         const auto still = runCapture(server, seconds, out);
-        std::printf("  still screen     %4dx%-4d  CPU %5.1f %% of one core over %.1f s; %s\n", width, height,
-            100 * still.cpuSeconds / still.seconds, still.seconds, still.lastLine.c_str());
+        std::printf("  still screen     %4dx%-4d  CPU %5.1f %% of one core over %.1f s (%.2f %% once started); %s\n",
+            width, height, 100 * still.cpuSeconds / still.seconds, still.seconds, still.steadyPercent,
+            still.lastLine.c_str());
     }
     std::atomic<bool> stop{false};
     std::thread scroller([&] {
@@ -264,8 +297,9 @@ void measureCpu(int width, int height, double seconds)
     const auto moving = runCapture(server, seconds, out);
     stop = true;
     scroller.join();
-    std::printf("  scrolling screen %4dx%-4d  CPU %5.1f %% of one core over %.1f s; %s\n", width, height,
-        100 * moving.cpuSeconds / moving.seconds, moving.seconds, moving.lastLine.c_str());
+    std::printf("  scrolling screen %4dx%-4d  CPU %5.1f %% of one core over %.1f s (%.2f %% once started); %s\n",
+        width, height, 100 * moving.cpuSeconds / moving.seconds, moving.seconds, moving.steadyPercent,
+        moving.lastLine.c_str());
 }
 
 } // namespace

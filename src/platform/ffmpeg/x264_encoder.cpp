@@ -138,7 +138,9 @@ private:
 
 std::unique_ptr<H264Encoder> X264EncoderFactory::create(const H264EncoderSettings& settings)
 {
-    if (settings.width <= 0 || settings.height <= 0 || settings.fps <= 0 || settings.bitrateKbps <= 0) {
+    // 4:2:0 pictures have even sizes; libx264 would refuse odd ones (and leak on the way).
+    const bool evenSize = settings.width % 2 == 0 && settings.height % 2 == 0;
+    if (settings.width <= 0 || settings.height <= 0 || !evenSize || settings.fps <= 0 || settings.bitrateKbps <= 0) {
         return nullptr;
     }
     routeFfmpegLog();
