@@ -58,7 +58,7 @@ TEST(MediaCommands, CaptureRecordsAFileThatPlaysAsMainProfile)
     const auto file = dir.path() / "screen.h264";
     ChangingScreen changing(server.display());
     auto host = runHost(server, {"capture", "--frames", "20", "--out", file.string(), "--fps", "60"});
-    ASSERT_EQ(host.wait(std::chrono::seconds(30)), 0);
+    ASSERT_EQ(host.waitExit(std::chrono::seconds(30)), 0);
     const auto lines = host.stdoutLines();
     EXPECT_TRUE(anyLineContains(lines, "encoded 20 frames")) << ::testing::PrintToString(lines);
     EXPECT_TRUE(anyLineContains(lines, "capture ")) << "per-stage timings";
@@ -74,7 +74,7 @@ TEST(MediaCommands, AStillScreenEncodesOnlyItsFirstPicture)
     test::TempDir dir;
     const auto file = dir.path() / "still.h264";
     auto host = runHost(server, {"capture", "--frames", "5", "--out", file.string(), "--seconds", "1"});
-    ASSERT_EQ(host.wait(), 0);
+    ASSERT_EQ(host.waitExit(), 0);
     EXPECT_TRUE(anyLineContains(host.stdoutLines(), "encoded 1 frames (1 keyframes) at 640x480"))
         << ::testing::PrintToString(host.stdoutLines());
 }
@@ -88,14 +88,14 @@ TEST(MediaCommands, CaptureOfTheSecondMonitorAndBadOptions)
     test::TempDir dir;
     const auto file = dir.path() / "right.h264";
     auto host = runHost(server, {"capture", "--frames", "1", "--out", file.string(), "--monitor", "-1"});
-    ASSERT_EQ(host.wait(), 0);
+    ASSERT_EQ(host.waitExit(), 0);
     EXPECT_TRUE(anyLineContains(host.stdoutLines(), "display 1 of 2: 1920x1080 at +1920+0"))
         << ::testing::PrintToString(host.stdoutLines());
 
     auto badFps = runHost(server, {"capture", "--frames", "1", "--out", file.string(), "--fps", "0"});
-    EXPECT_EQ(badFps.wait(), 2);
+    EXPECT_EQ(badFps.waitExit(), 2);
     auto noFile = runHost(server, {"capture", "--frames", "1", "--out", (dir.path() / "no" / "such").string()});
-    EXPECT_EQ(noFile.wait(), 1);
+    EXPECT_EQ(noFile.waitExit(), 1);
 }
 
 TEST(MediaCommands, InjectReplaysMessagesOnTheDisplay)
@@ -110,7 +110,7 @@ TEST(MediaCommands, InjectReplaysMessagesOnTheDisplay)
     auto host = runHost(server, {"inject", R"({"kind":"set_monitor","index":1})",
                                     R"({"kind":"mouse_move","x":0.5,"y":0.25})", R"({"kind":"mouse_btn","down":true})",
                                     R"({"kind":"mouse_btn","down":false})"});
-    ASSERT_EQ(host.wait(), 0);
+    ASSERT_EQ(host.waitExit(), 0);
     auto press = client.waitForEvent(XCB_BUTTON_PRESS);
     ASSERT_TRUE(press);
     const auto& event = *reinterpret_cast<const xcb_button_press_event_t*>(press.get());
@@ -119,7 +119,7 @@ TEST(MediaCommands, InjectReplaysMessagesOnTheDisplay)
     EXPECT_EQ(client.pointer(), std::make_pair(2880, 270));
 
     auto bad = runHost(server, {"inject", R"({"kind":"mouse_move","x":0,"y":0})", "[1,2]"});
-    EXPECT_EQ(bad.wait(), 2);
+    EXPECT_EQ(bad.waitExit(), 2);
     EXPECT_TRUE(anyLineContains(bad.stderrLines(), "argument 2 is not a JSON object"));
     EXPECT_EQ(client.pointer(), std::make_pair(2880, 270)) << "nothing is injected when an argument is bad";
 }
