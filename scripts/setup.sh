@@ -10,7 +10,7 @@ packages=(
   libboost-dev libssl-dev nlohmann-json3-dev libspdlog-dev libfmt-dev libcli11-dev
   libavcodec-dev libavutil-dev libavformat-dev libyuv-dev
   libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-xfixes0-dev libxcb-damage0-dev
-  libxcb-xtest0-dev libxcb-keysyms1-dev
+  libxcb-xtest0-dev libxcb-keysyms1-dev x11proto-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb x11-xserver-utils xauth ffmpeg coturn nftables iproute2 procps openssl ca-certificates

@@ -5,6 +5,7 @@
 #include "core/asio_main_queue.h"
 #include "core/asio_scheduler.h"
 #include "core/log.h"
+#include "diagnostics/media_commands.h"
 #include "platform/linux/config_dir.h"
 #include "platform/linux/json_file_settings_store.h"
 #include "platform/linux/system_random.h"
@@ -60,6 +61,8 @@ int main(int argc, char** argv)
     cli.set_version_flag("--version", std::string("tavoro-host ") + tavoro::signaling::Signaling::kVersion);
     tavoro::app::InstallationOptions options;
     tavoro::app::addInstallationOptions(cli, options);
+    tavoro::diagnostics::MediaCommands media;
+    tavoro::diagnostics::addMediaCommands(cli, media);
     try {
         cli.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -71,6 +74,9 @@ int main(int argc, char** argv)
     } catch (const CLI::ParseError& error) {
         std::cerr << "tavoro-host: " << error.what() << "\n";
         return 2;
+    }
+    if (auto status = tavoro::diagnostics::runChosenMediaCommand(media)) {
+        return *status;
     }
     return runHost(options);
 }

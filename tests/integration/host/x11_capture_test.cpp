@@ -1,0 +1,292 @@
+#include "host/screen_capturer.h"
+
+#include "platform/linux/x11_capture_source.h"
+#include "support/wait.h"
+#include "support/x_client.h"
+#include "support/xvfb.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+namespace tavoro::host {
+namespace {
+
+using platform::DisplayRect;
+using namespace std::chrono_literals;
+
+constexpr std::uint32_t red = 0xFF0000;
+constexpr std::uint32_t green = 0x00FF00;
+constexpr std::uint32_t blue = 0x0000FF;
+constexpr std::uint32_t grey = 0x808080;
+
+// Everything a capturer reports, collected from its threads.
+struct Collected {
+    mutable std::mutex mutex; // guards every field
+    std::vector<platform::PixelBufferRef> frames;
+    std::vector<std::pair<int, int>> sizes;
+    std::vector<std::pair<int, int>> displays;
+    std::vector<DisplayRect> bounds;
+    std::vector<std::string> errors;
+
+    void attach(ScreenCapturer& capturer)
+    {
+        capturer.onFrame = [this](const platform::PixelBufferRef& picture, int w, int h) {
+            std::lock_guard lock(mutex);
+            frames.push_back(picture);
+            sizes.emplace_back(w, h);
+        };
+        capturer.onDisplays = [this](int count, int index) {
+            std::lock_guard lock(mutex);
+            displays.emplace_back(count, index);
+        };
+        capturer.onDisplayBounds = [this](const DisplayRect& rect) {
+            std::lock_guard lock(mutex);
+            bounds.push_back(rect);
+        };
+        capturer.onError = [this](const std::string& text) {
+            std::lock_guard lock(mutex);
+            errors.push_back(text);
+        };
+    }
+    std::size_t frameCount() const
+    {
+        std::lock_guard lock(mutex);
+        return frames.size();
+    }
+    bool waitForFrames(std::size_t n) const
+    {
+        return test::waitFor([&] { return frameCount() >= n; });
+    }
+    platform::PixelBufferRef frame(std::size_t i) const
+    {
+        std::lock_guard lock(mutex);
+        return frames.at(i);
+    }
+};
+
+// The colour of one pixel as 0xRRGGBB.
+std::uint32_t rgbAt(const platform::PixelBuffer& picture, int x, int y)
+{
+    const auto* pixel = picture.row(y) + 4 * x;
+    return static_cast<std::uint32_t>(pixel[2]) << 16 | static_cast<std::uint32_t>(pixel[1]) << 8 | pixel[0];
+}
+
+// Whether every channel of a scaled pixel is within 3 of the colour (the scaler rounds a little).
+bool near(std::uint32_t actual, std::uint32_t expected)
+{
+    for (int shift = 0; shift < 24; shift += 8) {
+        const int a = static_cast<int>((actual >> shift) & 0xFF);
+        const int e = static_cast<int>((expected >> shift) & 0xFF);
+        if (std::abs(a - e) > 3) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void splitIntoTwoMonitors(const test::Xvfb& server)
+{
+    // The left monitor takes over the screen's own output, so that exactly two monitors remain.
+    ASSERT_EQ(server.run("xrandr --setmonitor left 1920/508x1080/286+0+0 screen >/dev/null"), 0);
+    ASSERT_EQ(server.run("xrandr --setmonitor right 1920/508x1080/286+1920+0 none >/dev/null"), 0);
+}
+
+class X11CaptureTest : public ::testing::TestWithParam<platform::GrabMethod> {};
+
+TEST_P(X11CaptureTest, AKnownPictureIsCapturedWithTheRightPixels)
+{
+    test::Xvfb server(1280, 720);
+    ASSERT_TRUE(server.running());
+    test::XClient client(server.display());
+    client.warpPointer(1279, 719);
+    client.window({0, 0, 640, 720}, red);
+    client.window({640, 0, 640, 720}, blue);
+    client.fill(client.window({200, 100, 100, 100}, grey), {0, 0, 100, 50}, green);
+
+    platform::X11CaptureSource source({server.display(), GetParam()});
+    ScreenCapturer capturer(source, 30);
+    Collected collected;
+    collected.attach(capturer);
+    capturer.start();
+    ASSERT_TRUE(collected.waitForFrames(1));
+
+    const auto picture = collected.frame(0);
+    ASSERT_EQ(picture->width(), 1280);
+    ASSERT_EQ(picture->height(), 720);
+    EXPECT_EQ(collected.sizes[0], std::make_pair(1280, 720));
+    EXPECT_EQ(rgbAt(*picture, 0, 0), red);
+    EXPECT_EQ(rgbAt(*picture, 639, 400), red);
+    EXPECT_EQ(rgbAt(*picture, 640, 400), blue);
+    EXPECT_EQ(rgbAt(*picture, 250, 120), green);
+    EXPECT_EQ(rgbAt(*picture, 250, 180), grey);
+    EXPECT_TRUE(collected.errors.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(GrabMethods, X11CaptureTest,
+    ::testing::Values(platform::GrabMethod::sharedMemory, platform::GrabMethod::getImage));
+
+TEST(X11Capture, AWideScreenIsScaledDownWithItsPicture)
+{
+    test::Xvfb server(3840, 1080);
+    ASSERT_TRUE(server.running());
+    test::XClient client(server.display());
+    client.warpPointer(3839, 1079);
+    client.window({0, 0, 1920, 1080}, red);
+    client.window({1920, 0, 1920, 1080}, blue);
+
+    platform::X11CaptureSource source({server.display()});
+    ScreenCapturer capturer(source, 30);
+    Collected collected;
+    collected.attach(capturer);
+    capturer.start();
+    ASSERT_TRUE(collected.waitForFrames(1));
+    const auto picture = collected.frame(0);
+    EXPECT_EQ(picture->width(), 2560);
+    EXPECT_EQ(picture->height(), 720);
+    EXPECT_PRED2(near, rgbAt(*picture, 100, 100), red);
+    EXPECT_PRED2(near, rgbAt(*picture, 1270, 700), red);
+    EXPECT_PRED2(near, rgbAt(*picture, 1290, 700), blue);
+    EXPECT_PRED2(near, rgbAt(*picture, 2400, 100), blue);
+}
+
+TEST(X11Capture, TwoMonitorsAreListedLeftToRightAndSwitched)
+{
+    test::Xvfb server(3840, 1080);
+    ASSERT_TRUE(server.running());
+    splitIntoTwoMonitors(server);
+    test::XClient client(server.display());
+    client.warpPointer(100, 100);
+    client.window({0, 0, 1920, 1080}, red);
+    client.window({1920, 0, 1920, 1080}, blue);
+
+    platform::X11CaptureSource source({server.display()});
+    const auto list = source.displays();
+    ASSERT_EQ(list.displays.size(), 2u);
+    EXPECT_EQ(list.displays[0].name, "left");
+    EXPECT_EQ(list.displays[1].bounds, (DisplayRect{1920, 0, 1920, 1080}));
+
+    ScreenCapturer capturer(source, 30);
+    Collected collected;
+    collected.attach(capturer);
+    capturer.start();
+    ASSERT_TRUE(collected.waitForFrames(1));
+    EXPECT_EQ(rgbAt(*collected.frame(0), 1000, 1000), red);
+
+    capturer.switchDisplay(-1);
+    const auto before = collected.frameCount();
+    ASSERT_TRUE(collected.waitForFrames(before + 1));
+    const auto picture = collected.frame(before);
+    EXPECT_EQ(picture->width(), 1920);
+    EXPECT_EQ(rgbAt(*picture, 0, 0), blue);
+    EXPECT_EQ(rgbAt(*picture, 1919, 1079), blue);
+    std::lock_guard lock(collected.mutex);
+    EXPECT_EQ(collected.displays, (std::vector<std::pair<int, int>>{{2, 0}, {2, 1}}));
+    EXPECT_EQ(collected.bounds.back(), (DisplayRect{1920, 0, 1920, 1080}));
+}
+
+TEST(X11Capture, AStillScreenSendsNothingUntilItsMonitorChanges)
+{
+    test::Xvfb server(3840, 1080);
+    ASSERT_TRUE(server.running());
+    splitIntoTwoMonitors(server);
+    test::XClient client(server.display());
+    client.warpPointer(3000, 500);
+    const auto left = client.window({0, 0, 1920, 1080}, grey);
+    const auto right = client.window({1920, 0, 1920, 1080}, grey);
+
+    platform::X11CaptureSource source({server.display()});
+    ScreenCapturer capturer(source, 60);
+    Collected collected;
+    collected.attach(capturer);
+    capturer.start();
+    ASSERT_TRUE(collected.waitForFrames(1));
+
+    // Real time is the point here: a still screen must stay silent over many frame intervals.
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(collected.frameCount(), 1u) << "nothing changed";
+    client.fill(right, {0, 0, 500, 500}, green);
+    client.warpPointer(3100, 600);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(collected.frameCount(), 1u) << "changes on the other monitor";
+
+    client.fill(left, {10, 10, 50, 50}, green);
+    ASSERT_TRUE(collected.waitForFrames(2)) << "drawing on the captured monitor";
+    EXPECT_EQ(rgbAt(*collected.frame(1), 20, 20), green);
+
+    client.warpPointer(500, 500);
+    ASSERT_TRUE(collected.waitForFrames(3)) << "the pointer entering the monitor";
+
+    std::this_thread::sleep_for(100ms);
+    const auto settled = collected.frameCount();
+    capturer.refresh();
+    ASSERT_TRUE(collected.waitForFrames(settled + 1)) << "a picture on request";
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(collected.frameCount(), settled + 1);
+}
+
+TEST(X11Capture, TheCursorIsDrawnIntoThePicture)
+{
+    test::Xvfb server(640, 480);
+    ASSERT_TRUE(server.running());
+    test::XClient client(server.display());
+    client.window({0, 0, 640, 480}, grey);
+    client.warpPointer(320, 240);
+
+    platform::X11CaptureSource source({server.display()});
+    ScreenCapturer capturer(source, 60);
+    Collected collected;
+    collected.attach(capturer);
+    capturer.start();
+    ASSERT_TRUE(collected.waitForFrames(1));
+    const auto countChanged = [](const platform::PixelBuffer& picture) {
+        int changed = 0;
+        for (int y = 224; y < 256; ++y) {
+            for (int x = 304; x < 336; ++x) {
+                changed += rgbAt(picture, x, y) != grey;
+            }
+        }
+        return changed;
+    };
+    EXPECT_GT(countChanged(*collected.frame(0)), 10);
+
+    client.warpPointer(10, 10);
+    ASSERT_TRUE(collected.waitForFrames(2));
+    EXPECT_EQ(countChanged(*collected.frame(collected.frameCount() - 1)), 0);
+}
+
+TEST(X11Capture, LosingTheServerStopsTheStreamWithAnError)
+{
+    auto server = std::make_unique<test::Xvfb>(320, 240);
+    ASSERT_TRUE(server->running());
+    platform::X11CaptureSource source({server->display()});
+    ScreenCapturer capturer(source, 60);
+    Collected collected;
+    collected.attach(capturer);
+    capturer.start();
+    ASSERT_TRUE(collected.waitForFrames(1));
+    server.reset();
+    ASSERT_TRUE(test::waitFor([&] {
+        std::lock_guard lock(collected.mutex);
+        return !collected.errors.empty();
+    }));
+    std::lock_guard lock(collected.mutex);
+    EXPECT_EQ(collected.errors[0].rfind("捕获中止: ", 0), 0u) << collected.errors[0];
+}
+
+TEST(X11Capture, NoServerMeansNoDisplayList)
+{
+    platform::X11CaptureSource source({":4093"});
+    ScreenCapturer capturer(source, 30);
+    Collected collected;
+    collected.attach(capturer);
+    capturer.start();
+    std::lock_guard lock(collected.mutex);
+    ASSERT_EQ(collected.errors.size(), 1u);
+    EXPECT_EQ(collected.errors[0], "获取屏幕内容失败: 无法连接 X 显示 :4093");
+}
+
+} // namespace
+} // namespace tavoro::host
