@@ -62,10 +62,15 @@ struct Socket {
     }
 };
 
-// Sends `frame` to the relay for `seconds` as fast as the socket takes it while `receiver` counts
-// arrivals; prints the figures. The first `skip` bytes of what arrives are the payload's offset.
-void blast(const char* name, const Socket& sender, std::uint16_t relayPort, const std::vector<std::uint8_t>& frame,
-    const Socket& receiver, int seconds, pid_t relayPid)
+// Offered loads in datagrams per second; 0 is as fast as the sender can.
+constexpr long kOfferedRates[] = {20'000, 40'000, 60'000, 80'000, 100'000, 0};
+
+std::string offered(long pps) { return pps == 0 ? std::string("unpaced") : std::to_string(pps) + "/s"; }
+
+// Sends `frame` to the relay for `seconds`, at `pps` datagrams per second (0: as fast as the socket
+// takes them) while `receiver` counts arrivals; prints the figures.
+void blast(const std::string& name, const Socket& sender, std::uint16_t relayPort, const std::vector<std::uint8_t>& frame,
+    const Socket& receiver, int seconds, long pps, pid_t relayPid)
 {
     std::atomic<bool> running{true};
     std::atomic<long> received{0};
@@ -83,24 +88,30 @@ void blast(const char* name, const Socket& sender, std::uint16_t relayPort, cons
     });
     const double cpuBefore = cpuSeconds(relayPid);
     long sent = 0;
+    constexpr int kBurst = 16;
     const auto start = Clock::now();
     const auto end = start + std::chrono::seconds(seconds);
+    auto next = start;
     while (Clock::now() < end) {
-        for (int i = 0; i < 64; ++i) {
+        for (int i = 0; i < kBurst; ++i) {
             sender.sendTo(relayPort, frame.data(), frame.size());
         }
-        sent += 64;
+        sent += kBurst;
+        if (pps > 0) {
+            next += std::chrono::nanoseconds(1'000'000'000LL * kBurst / pps);
+            std::this_thread::sleep_until(next);
+        }
     }
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     std::this_thread::sleep_for(std::chrono::milliseconds(300)); // what is still in flight
     running = false;
     counter.join();
     const double cpu = cpuSeconds(relayPid) - cpuBefore;
-    const double pps = static_cast<double>(received) / elapsed;
+    const double delivered = static_cast<double>(received) / elapsed;
     std::cout << name << ": sent " << static_cast<long>(static_cast<double>(sent) / elapsed) << " datagrams/s, delivered "
-              << static_cast<long>(pps) << " datagrams/s = " << pps * kDatagram * 8 / 1e6 << " Mbit/s of 1116-byte datagrams ("
+              << static_cast<long>(delivered) << " datagrams/s = " << delivered * kDatagram * 8 / 1e6 << " Mbit/s ("
               << 100.0 * static_cast<double>(sent - received) / static_cast<double>(sent) << " % lost), relay CPU "
-              << 100.0 * cpu / elapsed << " % of one core\n";
+              << 100.0 * cpu / elapsed << " % of one core" << std::endl;
 }
 
 std::vector<std::uint8_t> bindDatagram(const std::string& token)
@@ -187,8 +198,10 @@ int benchRelay(int seconds, double rateMbit)
         std::cerr << "relay did not forward\n";
         return 1;
     }
-    blast(("tavoro-rendezvous relay (cap " + rate.str() + " Mbit/s)").c_str(), a, server.relayPort, frame, b, seconds,
-        server.process->pid());
+    for (long pps : kOfferedRates) {
+        blast("tavoro-rendezvous relay (cap " + rate.str() + " Mbit/s), offered " + offered(pps), a, server.relayPort,
+            frame, b, seconds, pps, server.process->pid());
+    }
     return 0;
 }
 
@@ -244,7 +257,10 @@ int benchCoturn(int seconds)
         std::cerr << "coturn: nothing relayed\n";
         return 1;
     }
-    blast("coturn TURN relay (ChannelData, 1116-byte payload)", client, port, channelData, peer, seconds, turn.pid());
+    for (long pps : kOfferedRates) {
+        blast("coturn TURN relay (ChannelData, 1116-byte payload), offered " + offered(pps), client, port, channelData,
+            peer, seconds, pps, turn.pid());
+    }
     return 0;
 }
 

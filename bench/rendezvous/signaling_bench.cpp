@@ -3,6 +3,7 @@
 #include "support/wss_test_client.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <iostream>
 #include <thread>
 
@@ -62,6 +63,10 @@ int benchConnections(int count)
               << "per connection: " << (held > 0 ? static_cast<double>(after - before) / held : 0) << " KiB; "
               << "10,000 connections would take " << (held > 0 ? (after - before) * 10000.0 / held / 1024.0 + before / 1024.0 : 0)
               << " MiB\n";
+    if (const char* hold = std::getenv("TAVORO_BENCH_HOLD_SECONDS")) { // time to look at the server by hand
+        std::cout << "holding server pid " << server.process->pid() << std::endl;
+        std::this_thread::sleep_for(std::chrono::seconds(std::atoi(hold)));
+    }
     return failed == 0 ? 0 : 1;
 }
 
@@ -71,7 +76,7 @@ int benchRouting(int pairs, int seconds)
 {
     raiseFileLimit();
     RendezvousProcess server;
-    core::EventLoopThread loop("bench.clients");
+    core::EventLoopThread loops[2] = {core::EventLoopThread("bench.clients1"), core::EventLoopThread("bench.clients2")};
     constexpr int kWindow = 16;
 
     struct Peer {
@@ -101,7 +106,8 @@ int benchRouting(int pairs, int seconds)
                 self.client->sendText(self.message);
             }
         };
-        self.client = test::WssTestClient::connect(loop, options).client;
+        // Each pair lives on one loop; the two loops share the pairs.
+        self.client = test::WssTestClient::connect(loops[(i / 2) % 2], options).client;
         if (!self.client) {
             std::cerr << "connect failed\n";
             return 1;

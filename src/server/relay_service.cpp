@@ -4,19 +4,55 @@
 
 #include <boost/asio/buffer.hpp>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 namespace tavoro::server {
 namespace {
 
 using boost::asio::ip::udp;
 
-// Datagrams read in a row, without waiting, after each wake-up.
-constexpr int kDrainBatch = 64;
+// Batches read in a row, without waiting, after each wake-up.
+constexpr int kDrainBatch = 8;
 constexpr int kSocketBufferBytes = 4 * 1024 * 1024;
 
 } // namespace
 
+struct RelayService::Batch {
+    static constexpr std::size_t kSize = 32;
+    static constexpr std::size_t kSlot = 2048;
+
+    Batch()
+    {
+        for (std::size_t i = 0; i < kSize; ++i) {
+            in[i].msg_hdr.msg_iov = &inVectors[i];
+            in[i].msg_hdr.msg_iovlen = 1;
+            in[i].msg_hdr.msg_name = &from[i];
+            inVectors[i] = iovec{slots[i].data(), kSlot};
+        }
+    }
+
+    // Before each read: the kernel overwrites the lengths.
+    void rearm()
+    {
+        for (std::size_t i = 0; i < kSize; ++i) {
+            in[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+            in[i].msg_hdr.msg_flags = 0;
+        }
+    }
+
+    std::array<std::array<std::uint8_t, kSlot>, kSize> slots{};
+    std::array<mmsghdr, kSize> in{};
+    std::array<iovec, kSize> inVectors{};
+    std::array<sockaddr_in, kSize> from{};
+    std::array<mmsghdr, kSize> out{};
+    std::array<iovec, kSize> outVectors{};
+    std::array<sockaddr_in, kSize> to{};
+};
+
 RelayService::RelayService(boost::asio::io_context& context, const core::Clock& clock, RelayTable::Limits limits)
-    : context_(context), socket_(context), table_(clock, limits), scheduler_(context.get_executor())
+    : context_(context), socket_(context), batch_(std::make_unique<Batch>()), table_(clock, limits),
+      scheduler_(context.get_executor())
 {
 }
 
@@ -42,7 +78,7 @@ bool RelayService::open(const udp::endpoint& at, std::string& error)
         std::lock_guard lock(mutex_);
         table_.expire();
     });
-    receive();
+    waitReadable();
     return true;
 }
 
@@ -65,51 +101,62 @@ bool RelayService::allocateStanding(const std::string& token)
     return table_.allocateStanding(token);
 }
 
-void RelayService::receive()
+void RelayService::waitReadable()
 {
-    socket_.async_receive_from(boost::asio::buffer(buffer_), sender_,
-        [this](const boost::system::error_code& ec, std::size_t length) {
-            if (ec == boost::asio::error::operation_aborted || !socket_.is_open()) {
-                return;
-            }
-            if (!ec) {
-                handle(length);
-                drain();
-            }
-            receive();
-        });
-}
-
-// Reads what is already waiting before going back to the event loop: one wake-up per batch.
-void RelayService::drain()
-{
-    for (int i = 0; i < kDrainBatch; ++i) {
-        boost::system::error_code ec;
-        const std::size_t length = socket_.receive_from(boost::asio::buffer(buffer_), sender_, 0, ec);
-        if (ec) {
+    socket_.async_wait(udp::socket::wait_read, [this](const boost::system::error_code& ec) {
+        if (ec == boost::asio::error::operation_aborted || !socket_.is_open()) {
             return;
         }
-        handle(length);
-    }
+        // A bounded number of batches per wake-up keeps the timers and the STUN socket served.
+        for (int round = 0; round < kDrainBatch && relayBatch(); ++round) {
+        }
+        waitReadable();
+    });
 }
 
-void RelayService::handle(std::size_t length)
+bool RelayService::relayBatch()
 {
-    if (!sender_.address().is_v4()) {
-        return;
+    Batch& batch = *batch_;
+    batch.rearm();
+    const int received = ::recvmmsg(socket_.native_handle(), batch.in.data(), Batch::kSize, MSG_DONTWAIT, nullptr);
+    if (received <= 0) {
+        return false;
     }
-    const Ipv4Endpoint from{sender_.address().to_v4().to_uint(), sender_.port()};
-    std::optional<Ipv4Endpoint> to;
+    unsigned forwarded = 0;
     {
         std::lock_guard lock(mutex_);
-        to = table_.route(from, std::span<const std::uint8_t>(buffer_.data(), length));
+        for (int i = 0; i < received; ++i) {
+            const auto& header = batch.in[static_cast<std::size_t>(i)];
+            const auto& source = batch.from[static_cast<std::size_t>(i)];
+            if ((header.msg_hdr.msg_flags & MSG_TRUNC) || source.sin_family != AF_INET) {
+                continue;
+            }
+            const Ipv4Endpoint from{ntohl(source.sin_addr.s_addr), ntohs(source.sin_port)};
+            auto& slot = batch.slots[static_cast<std::size_t>(i)];
+            auto to = table_.route(from, std::span<const std::uint8_t>(slot.data(), header.msg_len));
+            if (!to) {
+                continue;
+            }
+            auto& destination = batch.to[forwarded];
+            destination = sockaddr_in{};
+            destination.sin_family = AF_INET;
+            destination.sin_addr.s_addr = htonl(to->address);
+            destination.sin_port = htons(to->port);
+            batch.outVectors[forwarded] = iovec{slot.data(), header.msg_len};
+            auto& out = batch.out[forwarded].msg_hdr;
+            out = msghdr{};
+            out.msg_name = &destination;
+            out.msg_namelen = sizeof destination;
+            out.msg_iov = &batch.outVectors[forwarded];
+            out.msg_iovlen = 1;
+            ++forwarded;
+        }
     }
-    if (!to) {
-        return;
+    if (forwarded > 0) {
+        // What the socket buffer cannot take is dropped, as UDP would.
+        ::sendmmsg(socket_.native_handle(), batch.out.data(), forwarded, MSG_DONTWAIT);
     }
-    boost::system::error_code ec; // a full socket buffer drops the datagram, as UDP would
-    socket_.send_to(boost::asio::buffer(buffer_.data(), length),
-        udp::endpoint(boost::asio::ip::address_v4(to->address), to->port), 0, ec);
+    return static_cast<std::size_t>(received) == Batch::kSize;
 }
 
 } // namespace tavoro::server

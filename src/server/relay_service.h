@@ -16,7 +16,9 @@
 
 namespace tavoro::server {
 
-// The UDP relay's socket around a RelayTable. open(), close() and the receiving run on the thread
+// The UDP relay's socket around a RelayTable. Datagrams are read and sent in batches (recvmmsg and
+// sendmmsg), one lock of the table per batch; a datagram longer than the peers' own receive buffer
+// (2048 bytes) could not be used by them and is dropped. open(), close() and the receiving run on the thread
 // that runs `context`; allocate() and port() may be called from any thread. `mutex_` guards `table_`.
 class RelayService final : public RelayAllocator {
 public:
@@ -33,14 +35,15 @@ public:
     std::uint16_t port() const override { return port_; }
 
 private:
-    void receive();
-    void drain();
-    void handle(std::size_t length);
+    struct Batch;
+    void waitReadable();
+    // Reads up to one batch of waiting datagrams and forwards those that go somewhere; false when
+    // nothing more is waiting.
+    bool relayBatch();
 
     boost::asio::io_context& context_;
     boost::asio::ip::udp::socket socket_;
-    std::array<std::uint8_t, 65536> buffer_{};
-    boost::asio::ip::udp::endpoint sender_;
+    std::unique_ptr<Batch> batch_;
     std::atomic<std::uint16_t> port_{0};
     std::mutex mutex_; // guards table_
     RelayTable table_;
