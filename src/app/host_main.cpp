@@ -1,0 +1,76 @@
+// tavoro-host: a headless installation. It registers with the rendezvous server, prints every change
+// of its status line on stdout, and runs until SIGINT or SIGTERM.
+#include "app/host_options.h"
+#include "app/remote_controller.h"
+#include "core/asio_main_queue.h"
+#include "core/asio_scheduler.h"
+#include "core/log.h"
+#include "platform/linux/config_dir.h"
+#include "platform/linux/json_file_settings_store.h"
+#include "platform/linux/system_random.h"
+#include "platform/pasteboard.h"
+#include "signaling/tls_websocket_connector.h"
+
+#include <boost/asio/signal_set.hpp>
+
+#include <iostream>
+
+namespace {
+
+using namespace tavoro;
+
+int runHost(const app::InstallationOptions& options)
+{
+    app::Deployment deployment;
+    std::string pin;
+    if (auto error = app::resolveInstallation(options, deployment, pin); !error.empty()) {
+        std::cerr << "tavoro-host: " << error << "\n";
+        return 2;
+    }
+    log::setup("tavoro-host", true);
+
+    boost::asio::io_context mainContext;
+    core::AsioMainQueue mainQueue(mainContext);
+    core::AsioScheduler mainScheduler(mainContext.get_executor());
+    platform::JsonFileSettingsStore settings(platform::resolveConfigDir(options.configDir));
+    platform::MemoryPasteboard pasteboard;
+    platform::SystemRandom random;
+    core::SystemWallClock wallClock;
+
+    auto controller = app::RemoteController::create(
+        app::Services{mainQueue, mainScheduler, settings, pasteboard, random, wallClock,
+            std::make_shared<signaling::TlsWebSocketConnector>(pin)},
+        deployment);
+    auto printStatus = [](const std::string& text) { std::cout << text << std::endl; };
+    auto subscription = controller->status.subscribe(printStatus);
+    printStatus(controller->status.get());
+
+    boost::asio::signal_set stopSignals(mainContext, SIGINT, SIGTERM);
+    stopSignals.async_wait([&](const boost::system::error_code&, int) { mainContext.stop(); });
+    controller->start();
+    mainContext.run();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App cli("Tavoro headless installation: shares this computer through the rendezvous server.", "tavoro-host");
+    cli.set_version_flag("--version", std::string("tavoro-host ") + tavoro::signaling::Signaling::kVersion);
+    tavoro::app::InstallationOptions options;
+    tavoro::app::addInstallationOptions(cli, options);
+    try {
+        cli.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << cli.help();
+        return 0;
+    } catch (const CLI::CallForVersion&) {
+        std::cout << cli.version() << "\n";
+        return 0;
+    } catch (const CLI::ParseError& error) {
+        std::cerr << "tavoro-host: " << error.what() << "\n";
+        return 2;
+    }
+    return runHost(options);
+}

@@ -1,0 +1,147 @@
+#pragma once
+
+#include "core/clock.h"
+#include "core/main_queue.h"
+#include "core/observable.h"
+#include "core/scheduler.h"
+#include "platform/pasteboard.h"
+#include "platform/secure_random.h"
+#include "platform/settings_store.h"
+#include "signaling/message_router.h"
+#include "signaling/signaling.h"
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tavoro::app {
+
+// Where the installation finds its rendezvous server, and the application access token.
+struct Deployment {
+    std::string serverUrl = "wss://127.0.0.1:8443/ws";
+    std::string token = "qxm";
+};
+
+// The platform services the application model stands on.
+struct Services {
+    core::MainQueue& mainQueue;
+    core::Scheduler& mainScheduler; // timers that fire on the main queue
+    platform::SettingsStore& settings;
+    platform::Pasteboard& pasteboard;
+    platform::SecureRandom& random;
+    core::WallClock& wallClock;
+    std::shared_ptr<signaling::WebSocketConnector> connector;
+};
+
+// The single application model: identity, credentials, persisted settings, the signaling connection
+// and the status line. The user interface reads the observable fields and calls the operations.
+//
+// Threads: observable fields are written and announced on the main thread only. Operations may be
+// called from any thread unless marked "main thread"; those that publish state post to the main queue
+// when not already on it. Signaling callbacks (onText, onWsOpen, onWsClose) run on the signaling queue.
+// Made with create() so that posted work can hold the controller weakly; the signaling connection is
+// stopped before anything else when the controller is destroyed.
+class RemoteController : public std::enable_shared_from_this<RemoteController> {
+public:
+    static std::shared_ptr<RemoteController> create(Services services, Deployment deployment);
+    ~RemoteController();
+
+    // Published state.
+    core::Observable<std::string> status;
+    core::Observable<std::string> deviceId;
+    core::Observable<std::string> tempPassword;
+    core::Observable<std::string> hostPeerName;
+    core::Observable<int> permission;
+    core::Observable<int> idMode;
+    core::Observable<int> pwMode;
+    core::Observable<std::string> phoneAlias;
+    core::Observable<std::string> phoneId;
+    core::Observable<int> smsCooldown;
+    core::Observable<bool> online;
+    core::Observable<std::vector<std::string>> recentPeers;
+
+    // Loads or makes the identity and opens the signaling connection. Main thread, once; later calls
+    // do nothing.
+    void start();
+
+    std::string formattedId() const;
+    void copyId();
+    void setPassword(const std::string& input);
+    void refreshPassword();
+    void setPwMode(int mode);          // main thread
+    void setIdMode(int mode);          // main thread
+    void bindPhone(const std::string& input); // main thread
+    void setPermission(int value);     // main thread
+    void requestSmsCode(const std::string& phone);
+    void startSmsCountdown(int seconds);  // main thread
+    void cancelSmsCountdown();            // main thread
+    std::string newCallId() const;
+    void pushPeerHistory(const std::string& peer);
+    std::string onlineStatus() const;
+    void setStatus(const std::string& text);
+
+    // The signaling connection (for the sessions, which send through it).
+    signaling::Signaling& signaling() { return *sig_; }
+
+    // Signaling callbacks; public so that tests can stand in for the connection.
+    void onText(const std::string& type, const nlohmann::json& message);
+    void onWsOpen();
+    void onWsClose();
+
+private:
+    RemoteController(Services services, Deployment deployment);
+    void loadSettings();
+    void attachSignaling();
+    signaling::MessageRoutes makeRoutes();
+    void registrationRefresh();
+    std::string getOrMakeDeviceId();
+    std::string loadPassword();
+    void storePassword(const std::string& password);
+    void handleRegisterReply(const nlohmann::json& message);
+    void handleSmsCodeResp();
+    void handleServerError(const std::string& text);
+    void handleClipboardText(const std::string& text, const std::string& from);
+    bool isSessionPeer(const std::string& peerId) const;
+
+    // Runs fn on the main thread with the controller, if it still exists then.
+    template <typename Fn>
+    void onMain(Fn fn);
+    template <typename T>
+    void publish(core::Observable<T>& field, T value);
+
+    Services services_;
+    Deployment deployment_;
+    signaling::MessageRoutes routes_;
+    std::atomic<bool> started_{false};
+    std::atomic<bool> awaitingSmsCode_{false};
+    std::unique_ptr<core::RepeatingTimer> smsTimer_; // main thread only
+    std::unique_ptr<signaling::Signaling> sig_;     // last: its thread stops first
+};
+
+// The "wss://HOST:PORT/ws" endpoint for a "HOST[:PORT]" server address (port 8443 when absent; IPv6
+// hosts in brackets). Empty when the address is malformed.
+std::string serverUrlFor(const std::string& address);
+
+} // namespace tavoro::app
+
+namespace tavoro::app {
+
+template <typename Fn>
+void RemoteController::onMain(Fn fn)
+{
+    std::weak_ptr<RemoteController> weak = weak_from_this();
+    services_.mainQueue.runOrPost([weak, fn = std::move(fn)]() mutable {
+        if (auto self = weak.lock()) {
+            fn(*self);
+        }
+    });
+}
+
+template <typename T>
+void RemoteController::publish(core::Observable<T>& field, T value)
+{
+    onMain([&field, value = std::move(value)](RemoteController&) mutable { field.set(std::move(value)); });
+}
+
+} // namespace tavoro::app

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "core/event_loop.h"
+#include "core/scheduler.h"
+#include "signaling/websocket_task.h"
+
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tavoro::signaling {
+
+// The installation's one connection to the rendezvous server: numbers and sends JSON text messages,
+// introduces itself with "hello" and "register" on every open, hands every incoming message to its
+// owner, and reconnects with backoff (1, 2, 4, 8, 15, 15 … s) for as long as the process lives.
+//
+// Threads: Signaling owns the signaling queue, one Asio thread ("tavoro.signal"). Every task event and
+// the four callbacks run there. send(), sendBinary(), connected() and setRegistration() are safe from
+// any thread; start() and forceReconnect() too. Reconnect timers run on the main scheduler given at
+// construction. The callbacks are set before start() and never change afterwards.
+// Locks: seqLock_ guards seq_ and orders sends; stateMutex_ guards task_, urlStr_, deviceId_, token_,
+// phone_, smsAuth_ and backoff_; connected_ and wantConnected_ are atomics. seqLock_ is taken before
+// stateMutex_, never the other way round.
+// Destruction stops the signaling thread first, so no callback runs once the destructor has begun;
+// it must not run on the signaling thread itself.
+class Signaling {
+public:
+    static constexpr const char* kVersion = "0.58.20";
+    static constexpr const char* kOs = "linux";
+
+    Signaling(std::shared_ptr<WebSocketConnector> connector, core::Scheduler& mainScheduler);
+    ~Signaling();
+    Signaling(const Signaling&) = delete;
+    Signaling& operator=(const Signaling&) = delete;
+
+    std::function<void(const std::string& type, const nlohmann::json& message)> onText;
+    std::function<void(const std::vector<std::uint8_t>& bytes)> onBinary;
+    std::function<void()> onOpen;
+    std::function<void(const std::string& reason)> onClose;
+
+    // Sets the endpoint and the introduction, marks the connection wanted and opens the socket.
+    void start(std::string url, std::string deviceId, std::string token);
+
+    // Sends {payload…, "type": type, "seq": n}. Dropped silently when payload is not an object, when it
+    // cannot be serialised, or when there is no socket.
+    void send(const std::string& type, nlohmann::json payload = nlohmann::json::object());
+    void sendBinary(std::vector<std::uint8_t> bytes);
+    void sendHello();
+    void sendRegister();
+
+    // The phone alias (empty = none) and SMS flag announced by the next "register".
+    void setRegistration(std::string phone, bool smsAuth);
+
+    // Drops the current socket (close code 1001) and opens a new one at once; backoff back to 1 s.
+    void forceReconnect();
+
+    bool connected() const { return connected_.load(); }
+    bool wantConnected() const { return wantConnected_.load(); }
+    // The delay before the next reconnect attempt.
+    std::chrono::milliseconds nextBackoff() const;
+
+private:
+    void openSocket();
+    void scheduleReconnect();
+    WebSocketTask::Events eventsFor(const std::shared_ptr<WebSocketTask>& task);
+    bool isCurrent(const std::weak_ptr<WebSocketTask>& task) const;
+    void opened();
+    void received(const std::string& text);
+    void lost(const std::string& reason);
+
+    std::shared_ptr<WebSocketConnector> connector_;
+    core::Scheduler& mainScheduler_;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0); // timers hold it weakly
+
+    std::mutex seqLock_;
+    std::int64_t seq_ = 1;
+
+    mutable std::mutex stateMutex_;
+    std::shared_ptr<WebSocketTask> task_;
+    std::string urlStr_;
+    std::string deviceId_;
+    std::string token_;
+    std::string phone_;
+    bool smsAuth_ = false;
+    double backoff_ = 1.0;
+
+    std::atomic<bool> wantConnected_{false};
+    std::atomic<bool> connected_{false};
+
+    core::EventLoopThread loop_{"tavoro.signal"}; // last: stopped before anything above is destroyed
+};
+
+} // namespace tavoro::signaling

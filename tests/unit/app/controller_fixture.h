@@ -1,0 +1,77 @@
+#pragma once
+
+#include "app/remote_controller.h"
+#include "platform/fake/manual_clock.h"
+#include "platform/fake/manual_main_queue.h"
+#include "platform/fake/memory_settings_store.h"
+#include "platform/linux/system_random.h"
+#include "support/fake_websocket.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace tavoro::app::test {
+
+// A RemoteController on fakes: the test thread is the main thread, timers run on a manual clock, and
+// the signaling connection's sockets are fake tasks the test opens, feeds and closes by hand.
+class ControllerTest : public ::testing::Test {
+protected:
+    platform::fake::ManualMainQueue mainQueue;
+    platform::fake::ManualClock clock;
+    platform::fake::ManualScheduler scheduler{clock};
+    platform::fake::MemorySettingsStore settings;
+    platform::MemoryPasteboard pasteboard;
+    platform::SystemRandom random;
+    platform::fake::ManualWallClock wallClock{std::chrono::system_clock::time_point(std::chrono::milliseconds(1765000000123))};
+    std::shared_ptr<tavoro::test::FakeWebSocketConnector> connector = std::make_shared<tavoro::test::FakeWebSocketConnector>();
+    std::shared_ptr<RemoteController> controller;
+
+    std::shared_ptr<RemoteController> makeController()
+    {
+        return RemoteController::create(
+            Services{mainQueue, scheduler, settings, pasteboard, random, wallClock, connector},
+            Deployment{"wss://rendezvous.test:8443/ws", "qxm"});
+    }
+
+    // Starts the controller and opens its first socket.
+    void startOnline()
+    {
+        controller = makeController();
+        controller->start();
+        connector->last()->fireOpen();
+        mainQueue.drain();
+    }
+
+    // Delivers a server message the way the signaling thread does: from another thread, then the
+    // main queue runs what it posted.
+    void deliver(const nlohmann::json& message)
+    {
+        std::thread([&] { connector->last()->fireText(message.dump()); }).join();
+        mainQueue.drain();
+    }
+
+    std::vector<nlohmann::json> sent() const
+    {
+        std::vector<nlohmann::json> out;
+        for (std::size_t i = 0; i < connector->count(); ++i) {
+            for (const auto& text : connector->task(i)->texts()) {
+                out.push_back(nlohmann::json::parse(text));
+            }
+        }
+        return out;
+    }
+
+    std::vector<nlohmann::json> sentOfType(const std::string& type) const
+    {
+        std::vector<nlohmann::json> out;
+        for (auto& message : sent()) {
+            if (message["type"] == type) {
+                out.push_back(message);
+            }
+        }
+        return out;
+    }
+};
+
+} // namespace tavoro::app::test

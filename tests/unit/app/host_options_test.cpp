@@ -1,0 +1,39 @@
+#include "app/host_options.h"
+
+#include <gtest/gtest.h>
+
+namespace tavoro::app {
+namespace {
+
+TEST(ServerAddress, DefaultsToPort8443AndRejectsJunk)
+{
+    EXPECT_EQ(serverUrlFor("rendezvous.example"), "wss://rendezvous.example:8443/ws");
+    EXPECT_EQ(serverUrlFor("127.0.0.1:9443"), "wss://127.0.0.1:9443/ws");
+    EXPECT_EQ(serverUrlFor("[::1]"), "wss://[::1]:8443/ws");
+    EXPECT_EQ(serverUrlFor("[::1]:9443"), "wss://[::1]:9443/ws");
+    for (const auto* bad : {"", "a b", "host:", "host:0", "host:99999", "::1", "[::1", "host/x", "wss://host"}) {
+        EXPECT_EQ(serverUrlFor(bad), "") << bad;
+    }
+}
+
+TEST(InstallationOptions, ChecksTheServerAndNormalisesThePin)
+{
+    InstallationOptions options;
+    Deployment deployment;
+    std::string pin;
+    options.server = "example.test:1";
+    options.serverCertSha256 = std::string(32, 'A') + ":" + std::string(32, 'b');
+    EXPECT_EQ(resolveInstallation(options, deployment, pin), "");
+    EXPECT_EQ(deployment.serverUrl, "wss://example.test:1/ws");
+    EXPECT_EQ(deployment.token, "qxm");
+    EXPECT_EQ(pin, std::string(32, 'a') + std::string(32, 'b'));
+
+    options.serverCertSha256 = "abc";
+    EXPECT_NE(resolveInstallation(options, deployment, pin), "");
+    options.serverCertSha256.clear();
+    options.server = "bad host";
+    EXPECT_NE(resolveInstallation(options, deployment, pin), "");
+}
+
+} // namespace
+} // namespace tavoro::app
