@@ -15,6 +15,10 @@ UdpProbe::UdpProbe() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
     if (!fd_.valid() || ::bind(fd_.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
         throw std::runtime_error("cannot bind a UDP probe");
     }
+    // Room for a whole burst of chunks, as a relay or a busy peer has.
+    const int bytes = 4 << 20;
+    ::setsockopt(fd_.get(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    ::setsockopt(fd_.get(), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes);
     sockaddr_in bound{};
     socklen_t length = sizeof bound;
     ::getsockname(fd_.get(), reinterpret_cast<sockaddr*>(&bound), &length);
@@ -64,6 +68,40 @@ LoopbackStunResponder::~LoopbackStunResponder()
 {
     stop_ = true;
     thread_.join();
+}
+
+UdpForwarder::UdpForwarder(transport::Endpoint server) : server_(server), thread_([this] { run(); }) {}
+
+UdpForwarder::~UdpForwarder()
+{
+    stop_ = true;
+    thread_.join();
+}
+
+std::vector<UdpForwarder::Sent> UdpForwarder::sent() const
+{
+    std::lock_guard guard(mutex_);
+    return sent_;
+}
+
+void UdpForwarder::run()
+{
+    while (!stop_) {
+        if (auto fromClient = front_.receive(std::chrono::milliseconds(5))) {
+            {
+                std::lock_guard guard(mutex_);
+                client_ = fromClient->from;
+                sent_.push_back({fromClient->at, fromClient->bytes.size() > 5 ? fromClient->bytes[5] : std::uint8_t{0xFF}});
+            }
+            back_.send(fromClient->bytes, server_);
+        }
+        while (auto fromServer = back_.receive(std::chrono::milliseconds(0))) {
+            std::lock_guard guard(mutex_);
+            if (client_) {
+                front_.send(fromServer->bytes, *client_);
+            }
+        }
+    }
 }
 
 std::uint16_t freeUdpPort()
