@@ -305,6 +305,9 @@ void P2PTransport::Core::onPing(int fd, const Datagram& ping, const Endpoint& fr
     PeerPath::Arrival arrival;
     {
         std::lock_guard guard(lock_);
+        if (stopFlag_) {
+            return; // a stopped transport stays disconnected
+        }
         arrival = path_.pingFrom(from);
     }
     if (!arrival.wasConnected) {
@@ -319,6 +322,9 @@ void P2PTransport::Core::onPong(const Datagram& pong, const Endpoint& from)
     PeerPath::Arrival arrival;
     {
         std::lock_guard guard(lock_);
+        if (stopFlag_) {
+            return;
+        }
         arrival = path_.pongFrom(from, answered, nowMs);
     }
     if (!arrival.wasConnected) {

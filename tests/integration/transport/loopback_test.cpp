@@ -301,7 +301,13 @@ TEST(LoopbackTransport, StopsWithinAPollIntervalAndStaysStopped)
     lone.transport->stop();
     EXPECT_FALSE(lone.transport->linkState().connected);
     EXPECT_FALSE(lone.transport->sendFrame(Bytes{1, 2, 3}));
+    // A ping that reaches the worker's last pass does not connect it again.
+    peer.send(transport::makePingOrPong(Kind::ping, 3), target);
     ASSERT_TRUE(waitFor([&] { return logs.contains("Tavoro p2p: 已停止"); }, 1s));
+    EXPECT_FALSE(lone.transport->linkState().connected);
+    EXPECT_EQ(logs.count("Tavoro p2p: 对端可达"), 1u);
+    while (peer.receive(50ms)) {
+    }
     lone.transport->start();
     EXPECT_EQ(logs.count("UDP socket 已就绪"), 1u);
     peer.send(transport::makePingOrPong(Kind::ping, 2), target);
