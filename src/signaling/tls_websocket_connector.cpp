@@ -118,6 +118,9 @@ private:
                 if (ec) {
                     return self->fail(ec);
                 }
+                // Small control messages must not wait for the peer's delayed acknowledgement.
+                beast::error_code ignored;
+                beast::get_lowest_layer(self->ws_).socket().set_option(tcp::no_delay(true), ignored);
                 self->tlsHandshake();
             });
     }

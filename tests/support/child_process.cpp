@@ -3,12 +3,11 @@
 #include "support/wait.h"
 
 #include <cerrno>
-#include <fcntl.h>
 #include <csignal>
+#include <fcntl.h>
 #include <mutex>
 #include <poll.h>
 #include <spawn.h>
-#include <stdexcept>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -19,11 +18,12 @@ namespace tavoro::test {
 
 struct ChildProcess::State {
     pid_t pid = -1;
-    int exitStatus = -1;
+    std::optional<int> exitStatus;
     std::thread reader;
-    mutable std::mutex mutex; // guards the line lists
+    mutable std::mutex mutex; // guards out, err and outputClosed
     std::vector<std::string> out;
     std::vector<std::string> err;
+    bool outputClosed = false;
 };
 
 namespace {
@@ -58,6 +58,18 @@ void readLines(ChildProcess::State& state, int outFd, int errFd)
             }
         }
     }
+    std::lock_guard lock(state.mutex);
+    state.outputClosed = true;
+}
+
+std::vector<char*> pointersTo(std::vector<std::string>& strings)
+{
+    std::vector<char*> pointers;
+    for (auto& s : strings) {
+        pointers.push_back(s.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
 }
 
 } // namespace
@@ -68,56 +80,56 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
 {
     int outPipe[2];
     int errPipe[2];
-    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe failed");
+    if (::pipe2(outPipe, O_CLOEXEC) != 0) {
+        return;
+    }
+    if (::pipe2(errPipe, O_CLOEXEC) != 0) {
+        ::close(outPipe[0]);
+        ::close(outPipe[1]);
+        return;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
     // Sockets the test holds (a listening server among them) must not leak into the program.
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 
     std::vector<std::string> argStrings{program};
     argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argStrings) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
     std::vector<std::string> envStrings;
     for (char** e = environ; *e != nullptr; ++e) {
         envStrings.emplace_back(*e);
     }
     envStrings.insert(envStrings.end(), env.begin(), env.end());
-    std::vector<char*> envp;
-    for (auto& e : envStrings) {
-        envp.push_back(e.data());
-    }
-    envp.push_back(nullptr);
+    auto argv = pointersTo(argStrings);
+    auto envp = pointersTo(envStrings);
 
     int rc = ::posix_spawn(&state_->pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(outPipe[1]);
     ::close(errPipe[1]);
     if (rc != 0) {
+        state_->pid = -1;
         ::close(outPipe[0]);
         ::close(errPipe[0]);
-        throw std::runtime_error("could not start " + program);
+        return;
     }
     state_->reader = std::thread([state = state_.get(), out = outPipe[0], err = errPipe[0]] { readLines(*state, out, err); });
 }
 
 ChildProcess::~ChildProcess()
 {
-    if (wait(std::chrono::milliseconds(0)) == -1) {
-        signal(SIGKILL);
-        wait(std::chrono::seconds(10));
+    if (started() && !waitExit(std::chrono::milliseconds(0)) && !stop(SIGTERM, std::chrono::seconds(5))) {
+        stop(SIGKILL);
     }
     if (state_->reader.joinable()) {
         state_->reader.join();
     }
 }
+
+bool ChildProcess::started() const { return state_->pid > 0; }
+pid_t ChildProcess::pid() const { return state_->pid; }
 
 std::vector<std::string> ChildProcess::stdoutLines() const
 {
@@ -155,16 +167,45 @@ std::string ChildProcess::waitForStdout(const std::string& fragment, std::chrono
     return found;
 }
 
+std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds limit)
+{
+    std::optional<std::string> line;
+    waitFor([&] {
+        std::lock_guard lock(state_->mutex);
+        if (readCursor_ < state_->out.size()) {
+            line = state_->out[readCursor_++];
+            return true;
+        }
+        return state_->outputClosed;
+    }, limit);
+    return line;
+}
+
+std::optional<std::string> ChildProcess::readUntilPrefix(const std::string& prefix, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto line = readLine(std::max(left, std::chrono::milliseconds(0)));
+        if (!line) {
+            return std::nullopt;
+        }
+        if (line->starts_with(prefix)) {
+            return line->substr(prefix.size());
+        }
+    }
+}
+
 void ChildProcess::signal(int number)
 {
-    if (state_->pid > 0 && state_->exitStatus == -1) {
+    if (started() && !state_->exitStatus) {
         ::kill(state_->pid, number);
     }
 }
 
-int ChildProcess::wait(std::chrono::milliseconds limit)
+std::optional<int> ChildProcess::waitExit(std::chrono::milliseconds limit)
 {
-    if (state_->exitStatus != -1) {
+    if (!started() || state_->exitStatus) {
         return state_->exitStatus;
     }
     waitFor([&] {
@@ -175,10 +216,16 @@ int ChildProcess::wait(std::chrono::milliseconds limit)
         }
         return false;
     }, limit);
-    if (state_->exitStatus != -1 && state_->reader.joinable()) {
-        state_->reader.join(); // everything the program wrote has been read
+    if (state_->exitStatus && state_->reader.joinable()) {
+        state_->reader.join();
     }
     return state_->exitStatus;
+}
+
+std::optional<int> ChildProcess::stop(int number, std::chrono::milliseconds limit)
+{
+    signal(number);
+    return waitExit(limit);
 }
 
 } // namespace tavoro::test

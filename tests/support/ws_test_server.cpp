@@ -42,6 +42,8 @@ public:
 
     void run()
     {
+        beast::error_code ignored;
+        beast::get_lowest_layer(ws_).set_option(tcp::no_delay(true), ignored);
         ws_.next_layer().async_handshake(ssl::stream_base::server, [self = shared_from_this()](beast::error_code ec) {
             if (ec) {
                 return;

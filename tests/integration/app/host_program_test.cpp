@@ -59,7 +59,7 @@ TEST(HostProgram, RegistersShowsItsOnlineTextAndReconnectsAfterTheServerGoes)
     ASSERT_TRUE(test::waitFor([&] { return host.countStdout("在线 · ID ") == 2; }));
 
     host.signal(SIGTERM);
-    EXPECT_EQ(host.wait(), 0);
+    EXPECT_EQ(host.waitExit(), 0);
 }
 
 TEST(HostProgram, KeepsItsIdentityAcrossRestarts)
@@ -78,7 +78,7 @@ TEST(HostProgram, KeepsItsIdentityAcrossRestarts)
             EXPECT_EQ(hello["device_id"], firstId);
         }
         host.signal(SIGINT);
-        EXPECT_EQ(host.wait(), 0);
+        EXPECT_EQ(host.waitExit(), 0);
     }
 }
 
@@ -88,12 +88,12 @@ TEST(HostProgram, MalformedOptionsGiveOneLineAndStatusTwo)
              {"--server", "bad host"}, {"--server", "127.0.0.1:0"}, {"--bogus"}, {"--server-cert-sha256", "xyz"},
              {"--server"}}) {
         ChildProcess host(TAVORO_HOST_BIN, args);
-        EXPECT_EQ(host.wait(), 2) << args[0];
+        EXPECT_EQ(host.waitExit(), 2) << args[0];
         EXPECT_EQ(host.stderrLines().size(), 1u) << args[0];
         EXPECT_TRUE(host.stdoutLines().empty()) << args[0];
     }
     ChildProcess version(TAVORO_HOST_BIN, {"--version"});
-    EXPECT_EQ(version.wait(), 0);
+    EXPECT_EQ(version.waitExit(), 0);
     EXPECT_EQ(version.stdoutLines(), std::vector<std::string>{"tavoro-host 0.58.20"});
 }
 

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "core/asio_scheduler.h"
+#include "core/clock.h"
+#include "core/scheduler.h"
+#include "server/relay_allocator.h"
+#include "server/relay_table.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+namespace tavoro::server {
+
+// The UDP relay's socket around a RelayTable. open(), close() and the receiving run on the thread
+// that runs `context`; allocate() and port() may be called from any thread. `mutex_` guards `table_`.
+class RelayService final : public RelayAllocator {
+public:
+    RelayService(boost::asio::io_context& context, const core::Clock& clock, RelayTable::Limits limits);
+    ~RelayService() override;
+
+    // Binds the socket and starts receiving and the once-a-second expiry. False with error set when
+    // the address cannot be bound.
+    bool open(const boost::asio::ip::udp::endpoint& at, std::string& error);
+    void close();
+
+    bool allocate(const std::string& token, const std::string& owner) override;
+    bool allocateStanding(const std::string& token);
+    std::uint16_t port() const override { return port_; }
+
+private:
+    void receive();
+    void drain();
+    void handle(std::size_t length);
+
+    boost::asio::io_context& context_;
+    boost::asio::ip::udp::socket socket_;
+    std::array<std::uint8_t, 65536> buffer_{};
+    boost::asio::ip::udp::endpoint sender_;
+    std::atomic<std::uint16_t> port_{0};
+    std::mutex mutex_; // guards table_
+    RelayTable table_;
+    core::AsioScheduler scheduler_;
+    std::unique_ptr<core::RepeatingTimer> expiry_;
+};
+
+} // namespace tavoro::server

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavoro::server {
+
+// The rendezvous server's command line.
+struct ServerOptions {
+    std::string listenAddress = "0.0.0.0"; // numeric IPv4 or IPv6 address
+    std::uint16_t listenPort = 8443;
+    std::uint16_t relayPort = 3479;
+    std::uint16_t stunPort = 3478;
+    std::string publicHost;        // empty: the address each caller's connection came in on
+    std::filesystem::path stateDir; // empty: defaultStateDir()
+    std::string token = "qxm";
+    std::filesystem::path certFile; // with keyFile; both empty: a self-signed identity in stateDir
+    std::filesystem::path keyFile;
+    double relayRateMbit = 100;
+    std::vector<std::string> relayTokens; // standing relay sessions
+};
+
+struct ParsedOptions {
+    std::optional<ServerOptions> options; // absent: stop with exitCode (help, version, usage error)
+    int exitCode = 0;
+};
+
+// Parses argv; --help and --version print to out, usage errors to err.
+ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+
+// $XDG_STATE_HOME/tavoro-rendezvous, else ~/.local/state/tavoro-rendezvous, else ./tavoro-rendezvous-state.
+std::filesystem::path defaultStateDir();
+
+} // namespace tavoro::server

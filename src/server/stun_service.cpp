@@ -1,0 +1,61 @@
+#include "server/stun_service.h"
+
+#include "transport/stun.h"
+
+#include <boost/asio/buffer.hpp>
+
+namespace tavoro::server {
+
+using boost::asio::ip::udp;
+
+bool StunService::open(const udp::endpoint& at, std::string& error)
+{
+    boost::system::error_code ec;
+    socket_.open(at.protocol(), ec);
+    if (!ec) {
+        socket_.bind(at, ec);
+    }
+    if (ec) {
+        error = "stun port " + std::to_string(at.port()) + ": " + ec.message();
+        socket_.close(ec);
+        return false;
+    }
+    socket_.non_blocking(true, ec);
+    port_ = socket_.local_endpoint(ec).port();
+    receive();
+    return true;
+}
+
+void StunService::close()
+{
+    boost::system::error_code ec;
+    socket_.close(ec);
+}
+
+void StunService::receive()
+{
+    socket_.async_receive_from(boost::asio::buffer(buffer_), sender_,
+        [this](const boost::system::error_code& ec, std::size_t length) {
+            if (ec == boost::asio::error::operation_aborted || !socket_.is_open()) {
+                return;
+            }
+            if (!ec) {
+                answer(length);
+            }
+            receive();
+        });
+}
+
+void StunService::answer(std::size_t length)
+{
+    auto txn = transport::stun::parseBindingRequest(std::span<const std::uint8_t>(buffer_.data(), length));
+    if (!txn || !sender_.address().is_v4()) {
+        return;
+    }
+    const auto response = transport::stun::makeBindingSuccess(*txn,
+        transport::stun::MappedAddress{sender_.address().to_v4().to_uint(), sender_.port()});
+    boost::system::error_code ec;
+    socket_.send_to(boost::asio::buffer(response), sender_, 0, ec);
+}
+
+} // namespace tavoro::server
