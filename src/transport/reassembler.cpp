@@ -4,6 +4,13 @@
 #include <iterator>
 
 namespace tavoro::transport {
+namespace {
+
+constexpr std::size_t kChunkBytes = 1100;
+constexpr std::size_t kMaxReserve = std::size_t{2} << 20;
+constexpr std::size_t kReserveBudget = std::size_t{64} << 20;
+
+} // namespace
 
 std::optional<std::vector<std::uint8_t>> Reassembler::reassemble(std::uint32_t frameId, std::uint16_t index,
     std::uint16_t count, std::span<const std::uint8_t> payload)
@@ -16,6 +23,14 @@ std::optional<std::vector<std::uint8_t>> Reassembler::reassemble(std::uint32_t f
         Partial fresh;
         fresh.count = count;
         fresh.tFirst = clock_.uptimeMs();
+        // One allocation for the whole frame. Pages are only touched as chunks arrive, so a false count
+        // costs address space, not memory; the caps keep even that bounded under a flood of new ids.
+        const std::size_t reserve = std::min<std::size_t>(std::size_t{count} * kChunkBytes, kMaxReserve);
+        if (reservedBytes_ + reserve <= kReserveBudget) {
+            fresh.bytes.reserve(reserve);
+            fresh.reserved = reserve;
+            reservedBytes_ += reserve;
+        }
         found = reassembly_.emplace(frameId, std::move(fresh)).first;
     } else if (found->second.count != count) {
         return std::nullopt;
@@ -25,6 +40,7 @@ std::optional<std::vector<std::uint8_t>> Reassembler::reassemble(std::uint32_t f
         return std::nullopt;
     }
     auto frame = assemble(partial);
+    reservedBytes_ -= partial.reserved;
     reassembly_.erase(found);
     doneIds_.insert(frameId);
     return frame;
@@ -70,6 +86,7 @@ void Reassembler::sweep(std::uint64_t nowMs)
 {
     for (auto it = reassembly_.begin(); it != reassembly_.end();) {
         if (nowMs > it->second.tFirst + kExpiryMs) {
+            reservedBytes_ -= it->second.reserved;
             doneIds_.insert(it->first);
             it = reassembly_.erase(it);
         } else {

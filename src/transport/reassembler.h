@@ -22,7 +22,8 @@ public:
     static constexpr std::uint64_t kExpiryMs = 250;
 
     // One frame being collected. The payloads are kept in arrival order in one buffer, with the place of
-    // each chunk noted, so memory grows with what has arrived rather than with the count a chunk claims.
+    // each chunk noted, so memory grows with what has arrived rather than with the count a chunk claims;
+    // when they arrive in index order that buffer is the frame, and no further copy is made.
     struct Partial {
         struct Piece {
             std::uint16_t index = 0;
@@ -35,6 +36,7 @@ public:
         std::uint64_t tFirst = 0;      // uptime ms of the first chunk
         std::vector<std::uint8_t> bytes;
         bool arrivedInOrder = true; // bytes already hold the chunks in index order
+        std::size_t reserved = 0;   // capacity set aside for bytes at the start
     };
 
     explicit Reassembler(const core::Clock& clock) : clock_(clock) {}
@@ -56,6 +58,7 @@ private:
     const core::Clock& clock_;
     std::unordered_map<std::uint32_t, Partial> reassembly_;
     RecentIds doneIds_;
+    std::size_t reservedBytes_ = 0; // sum of `reserved` over reassembly_
 };
 
 } // namespace tavoro::transport
