@@ -5,13 +5,13 @@
 #include "transport/candidates.h"
 #include "transport/chunker.h"
 #include "transport/datagram.h"
+#include "transport/name_resolver.h"
 #include "transport/peer_path.h"
 #include "transport/reassembler.h"
 #include "transport/stun.h"
 #include "transport/udp_socket.h"
 
 #include <array>
-#include <map>
 #include <mutex>
 #include <pthread.h>
 #include <system_error>
@@ -25,6 +25,7 @@ constexpr int kMaxReadsPerWake = 256;
 constexpr auto kPollWait = std::chrono::milliseconds(100);
 constexpr auto kGatherSlice = std::chrono::milliseconds(50);
 constexpr std::uint64_t kGatherMs = 300;
+constexpr auto kNameWait = std::chrono::milliseconds(150);
 
 const char* pathLabel(bool viaRelay) { return viaRelay ? " (UDP 中继)" : " (直连)"; }
 
@@ -71,7 +72,7 @@ private:
     void onInputDatagram(const Datagram& input);
     void parseStun(std::span<const std::uint8_t> bytes);
     void advertise();
-    void sendStun(int fd);
+    void sendStun(int fd, std::chrono::steady_clock::time_point waitForNamesUntil = {});
     void runPingRound(int fd, std::uint64_t elapsed, std::uint64_t nowMs);
     void sendPing(int fd, const Endpoint& to);
     void sendRelayBind(int fd);
@@ -89,7 +90,7 @@ private:
     PeerPath path_;                  // guarded by lock_
 
     // Worker thread only.
-    std::map<std::string, Endpoint> stunCache_;
+    NameResolver stunCache_;
     std::uint64_t lastRelayBindMs_ = 0;
     Reassembler reassembler_;
 };
@@ -249,8 +250,9 @@ void P2PTransport::Core::workerLoop(core::UniqueFd socket)
 
 void P2PTransport::Core::gatherAndAdvertise(int fd, std::span<std::uint8_t> buffer)
 {
-    sendStun(fd);
+    // Names get a moment to resolve so that the first round reaches every server, but never longer.
     const std::uint64_t start = now();
+    sendStun(fd, std::chrono::steady_clock::now() + kNameWait);
     while (now() - start < kGatherMs && !haveReflexive() && !stopped()) {
         if (net::waitReadable(fd, kGatherSlice)) {
             drain(fd, buffer);
@@ -377,19 +379,13 @@ void P2PTransport::Core::advertise()
     }
 }
 
-void P2PTransport::Core::sendStun(int fd)
+void P2PTransport::Core::sendStun(int fd, std::chrono::steady_clock::time_point waitForNamesUntil)
 {
     const auto request = stun::makeBindingRequest(stunTxn_);
     for (const auto& server : stunServers_) {
-        auto cached = stunCache_.find(server.host);
-        if (cached == stunCache_.end()) {
-            const auto resolved = net::resolveIPv4(server.host, server.port);
-            if (!resolved) {
-                continue;
-            }
-            cached = stunCache_.emplace(server.host, *resolved).first;
+        if (const auto address = stunCache_.resolve(server.host, server.port, waitForNamesUntil)) {
+            net::sendTo(fd, request, *address);
         }
-        net::sendTo(fd, request, cached->second);
     }
 }
 

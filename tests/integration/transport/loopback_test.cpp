@@ -2,6 +2,7 @@
 #include "transport/datagram.h"
 #include "integration/transport/transport_fixture.h"
 #include "integration/transport/udp_probe.h"
+#include "transport/name_resolver.h"
 
 #include <gtest/gtest.h>
 
@@ -357,6 +358,28 @@ TEST(LoopbackTransport, CanBeDestroyedFromItsOwnCallback)
     peer.send(transportDatagram(3, Bytes{'x'}), target);
     ASSERT_TRUE(waitFor([&] { return released.load(); }, 2s));
     EXPECT_TRUE(waitFor([&] { return weakOwner.expired(); }, 1s));
+}
+
+TEST(StunNames, ResolveAwayFromTheWorkerAndRetryAfterFailure)
+{
+    transport::NameResolver resolver;
+    EXPECT_EQ(resolver.resolve("192.0.2.7", 3478), (transport::Endpoint{0xC0000207, 3478}));
+    const auto deadline = [] { return std::chrono::steady_clock::now() + 5s; };
+    EXPECT_EQ(resolver.resolve("localhost", 3478, deadline()), (transport::Endpoint{0x7F000001, 3478}));
+    EXPECT_EQ(resolver.resolve("localhost", 19302), (transport::Endpoint{0x7F000001, 19302})); // remembered
+    EXPECT_FALSE(resolver.resolve("stun.invalid", 3478, deadline()));
+    EXPECT_FALSE(resolver.resolve("stun.invalid", 3478, deadline()));
+}
+
+TEST(LoopbackTransport, StunServerGivenByNameIsAskedInTheFirstRound)
+{
+    log::Capture logs;
+    LoopbackStunResponder stun;
+    TestTransport lone({{"stun.invalid", 3478}, {"localhost", stun.port()}});
+    lone.linkTo(nullptr);
+    lone.transport->start();
+    ASSERT_TRUE(waitFor([&] { return lone.received->read([](Received& r) { return !r.signals.empty(); }); }, 2s));
+    EXPECT_EQ(lone.received->read([](Received& r) { return r.signals.front(); })["candidates"].back()["type"], "srflx");
 }
 
 } // namespace
