@@ -132,9 +132,9 @@ private:
         }
         if (!tls_->pin.empty()) {
             ws_.next_layer().set_verify_mode(ssl::verify_peer);
-            ws_.next_layer().set_verify_callback([self = shared_from_this()](bool, ssl::verify_context& context) {
-                return self->checkPin(context);
-            });
+            // The stream keeps the callback, so it must not own the task; it only runs during the
+            // handshake, which the task outlives.
+            ws_.next_layer().set_verify_callback([this](bool, ssl::verify_context& context) { return checkPin(context); });
         }
         ws_.next_layer().async_handshake(ssl::stream_base::client, [self = shared_from_this()](beast::error_code ec) {
             if (ec) {
