@@ -63,7 +63,7 @@ TEST_F(LoopbackPair, ConnectsWithinTheFirstPingRoundsAndCarriesFramesIntact)
     host.transport->start();
     viewer.transport->start();
     ASSERT_TRUE(waitFor([&] { return bothConnected(); }, 2s));
-    EXPECT_EQ(logs.count("Tavoro p2p: 对端可达 ") + logs.count("Tavoro p2p: 打洞成功 selected="), 2u);
+    EXPECT_TRUE(waitFor([&] { return logs.count("Tavoro p2p: 对端可达 ") + logs.count("Tavoro p2p: 打洞成功 selected=") == 2; }, 1s));
     EXPECT_TRUE(logs.contains(" (直连)"));
     EXPECT_FALSE(logs.contains("中继"));
 
@@ -174,7 +174,8 @@ TEST(LoopbackTransport, AnswersPingsAndDeliversInputButIgnoresOtherDatagrams)
     EXPECT_EQ(pong->bytes[5], 1);
     EXPECT_EQ(transport::u32(pong->bytes, 16), 77u);
     EXPECT_TRUE(waitFor([&] { return lone.transport->linkState().connected; }, 1s));
-    EXPECT_TRUE(logs.contains("Tavoro p2p: 对端可达 127.0.0.1:" + std::to_string(peer.port()) + " (直连)"));
+    // The line is logged just after the state changes.
+    EXPECT_TRUE(waitFor([&] { return logs.contains("Tavoro p2p: 对端可达 127.0.0.1:" + std::to_string(peer.port()) + " (直连)"); }, 1s));
     EXPECT_EQ(lone.transport->linkState().selected, peer.endpoint());
     EXPECT_EQ(lone.received->read([](Received& r) { return r.inputs.size(); }), 1u);
 }
@@ -194,7 +195,7 @@ TEST(LoopbackTransport, PongFromAnotherIdConnectsButLeavesRttUnmeasured)
     peer.send(transport::makePingOrPong(Kind::pong, transport::u32(ping->bytes, 16) + 1000), ping->from);
     ASSERT_TRUE(waitFor([&] { return lone.transport->linkState().connected; }, 1s));
     EXPECT_EQ(lone.transport->linkState().rttMs, -1);
-    EXPECT_TRUE(logs.contains("Tavoro p2p: 打洞成功 selected=127.0.0.1:" + std::to_string(peer.port()) + " (直连)"));
+    EXPECT_TRUE(waitFor([&] { return logs.contains("Tavoro p2p: 打洞成功 selected=127.0.0.1:" + std::to_string(peer.port()) + " (直连)"); }, 1s));
     EXPECT_TRUE(logs.contains("Tavoro p2p: 收到 1 个对端候选"));
 }
 
@@ -236,7 +237,7 @@ TEST(LoopbackTransport, RelayBindsFromOneSecondRefreshEveryTwoSecondsAndLogsTheR
     // The relay answers as the peer would through it.
     relay.send(transport::makePingOrPong(Kind::pong, transport::u32(ping->bytes, 16)), ping->from);
     ASSERT_TRUE(waitFor([&] { return lone.transport->linkState().connected; }, 1s));
-    EXPECT_TRUE(logs.contains("Tavoro p2p: 打洞成功 selected=127.0.0.1:" + std::to_string(relay.port()) + " (UDP 中继)"));
+    EXPECT_TRUE(waitFor([&] { return logs.contains("Tavoro p2p: 打洞成功 selected=127.0.0.1:" + std::to_string(relay.port()) + " (UDP 中继)"); }, 1s));
     EXPECT_TRUE(lone.transport->linkState().relayed());
 
     std::vector<std::chrono::steady_clock::time_point> binds;
@@ -343,6 +344,7 @@ TEST(LoopbackTransport, SendFrameRefusesBeforeConnectingAndAboveTheChunkBound)
 
 TEST(LoopbackTransport, CanBeDestroyedFromItsOwnCallback)
 {
+    log::Capture logs;
     UdpProbe peer;
     auto owner = std::make_shared<TestTransport>(std::vector<transport::StunServer>{});
     std::weak_ptr<TestTransport> weakOwner = owner;
@@ -358,6 +360,8 @@ TEST(LoopbackTransport, CanBeDestroyedFromItsOwnCallback)
     peer.send(transportDatagram(3, Bytes{'x'}), target);
     ASSERT_TRUE(waitFor([&] { return released.load(); }, 2s));
     EXPECT_TRUE(waitFor([&] { return weakOwner.expired(); }, 1s));
+    // The detached worker finishes on its own; the test ends only after its last log line.
+    EXPECT_TRUE(waitFor([&] { return logs.contains("Tavoro p2p: 已停止"); }, 1s));
 }
 
 TEST(StunNames, ResolveAwayFromTheWorkerAndRetryAfterFailure)

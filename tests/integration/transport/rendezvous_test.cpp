@@ -84,7 +84,7 @@ TEST(RendezvousRelay, WithCandidatesWithheldBothSidesConnectThroughTheUdpRelay)
     const auto connectedAt = std::chrono::steady_clock::now();
     EXPECT_TRUE(host.transport->linkState().relayed());
     EXPECT_TRUE(viewer.transport->linkState().relayed());
-    EXPECT_EQ(logs.count(" (UDP 中继)"), 2u);
+    EXPECT_TRUE(waitFor([&] { return logs.count(" (UDP 中继)") == 2; }, 1s));
     EXPECT_FALSE(logs.contains(" (直连)"));
 
     EXPECT_TRUE(sendAndAwait(host, viewer, patterned(100'000, 1)));
