@@ -14,6 +14,7 @@
 
 #include <boost/asio/signal_set.hpp>
 
+#include <cstdlib>
 #include <iostream>
 
 namespace {
@@ -24,7 +25,7 @@ int runHost(const app::InstallationOptions& options)
 {
     app::Deployment deployment;
     std::string pin;
-    if (auto error = app::resolveInstallation(options, deployment, pin); !error.empty()) {
+    if (auto error = app::resolveInstallation(options, std::getenv("TAVORO_STUN"), deployment, pin); !error.empty()) {
         std::cerr << "tavoro-host: " << error << "\n";
         return 2;
     }

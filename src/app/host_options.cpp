@@ -1,6 +1,8 @@
 #include "app/host_options.h"
 
+#include "signaling/ws_url.h"
 #include "tls/certificate.h"
+#include "transport/stun_servers.h"
 
 namespace tavoro::app {
 
@@ -15,14 +17,21 @@ void addInstallationOptions(CLI::App& app, InstallationOptions& options)
     app.add_option("--server-cert-sha256", options.serverCertSha256,
            "accept only the server certificate with this SHA-256 fingerprint (hex)")
         ->envname("TAVORO_SERVER_CERT_SHA256");
+    app.add_option("--stun", options.stun, "STUN server HOST:PORT, repeatable (replaces TAVORO_STUN and the default table)");
 }
 
-std::string resolveInstallation(const InstallationOptions& options, Deployment& deployment, std::string& pin)
+std::string resolveInstallation(const InstallationOptions& options, const char* stunEnvironment,
+    Deployment& deployment, std::string& pin)
 {
     deployment.serverUrl = serverUrlFor(options.server);
     if (deployment.serverUrl.empty()) {
         return "invalid server address: " + options.server;
     }
+    auto stun = transport::chooseStunServers(options.stun, stunEnvironment, signaling::parseWsUrl(deployment.serverUrl)->host);
+    if (!stun.invalidEntry.empty()) {
+        return "invalid STUN server (HOST:PORT expected): " + stun.invalidEntry;
+    }
+    deployment.stunServers = std::move(stun.servers);
     deployment.token = options.token;
     pin.clear();
     if (!options.serverCertSha256.empty()) {

@@ -9,6 +9,7 @@
 #include "platform/settings_store.h"
 #include "signaling/message_router.h"
 #include "signaling/signaling.h"
+#include "transport/stun_servers.h"
 
 #include <atomic>
 #include <memory>
@@ -17,10 +18,11 @@
 
 namespace tavoro::app {
 
-// Where the installation finds its rendezvous server, and the application access token.
+// Where the installation finds its rendezvous server and STUN servers, and the application access token.
 struct Deployment {
     std::string serverUrl = "wss://127.0.0.1:8443/ws";
     std::string token = "qxm";
+    std::vector<transport::StunServer> stunServers = transport::defaultStunServers();
 };
 
 // The platform services the application model stands on.

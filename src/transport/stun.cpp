@@ -3,7 +3,6 @@
 #include "transport/datagram.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 
 namespace tavoro::transport::stun {
 namespace {
@@ -22,14 +21,6 @@ bool sameTransaction(std::span<const std::uint8_t> bytes, const TransactionId& t
 }
 
 } // namespace
-
-std::string MappedAddress::addressText() const
-{
-    in_addr raw{htonl(address)};
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &raw, text, sizeof text);
-    return text;
-}
 
 std::array<std::uint8_t, kMessageHeaderSize> makeBindingRequest(const TransactionId& txn)
 {

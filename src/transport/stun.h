@@ -1,10 +1,11 @@
 #pragma once
 
+#include "transport/endpoint.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <string>
 
 // STUN Binding (RFC 5389) as far as the peer transport and our STUN responder need it.
 namespace tavoro::transport::stun {
@@ -18,14 +19,8 @@ inline constexpr std::size_t kBindingSuccessSize = 32; // header + one XOR-MAPPE
 
 using TransactionId = std::array<std::uint8_t, 12>;
 
-// An IPv4 endpoint; address in host byte order.
-struct MappedAddress {
-    std::uint32_t address = 0;
-    std::uint16_t port = 0;
-
-    std::string addressText() const; // dotted quad
-    friend bool operator==(const MappedAddress&, const MappedAddress&) = default;
-};
+// The IPv4 endpoint a STUN server saw a request come from.
+using MappedAddress = Endpoint;
 
 // 20 bytes: type 0x0001, length 0, the magic cookie, the transaction id; no attributes.
 std::array<std::uint8_t, kMessageHeaderSize> makeBindingRequest(const TransactionId& txn);

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "core/clock.h"
+#include "core/json_fields.h"
+#include "platform/secure_random.h"
+#include "transport/endpoint.h"
+#include "transport/stun_servers.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace tavoro::transport {
+
+// The UDP path between one host session and one control session: finds this side's addresses (local
+// interfaces and STUN), advertises them through `onSignal`, pings the peer's addresses to punch holes,
+// selects the address that answers (directly or through the call's UDP relay), measures the round-trip
+// time, carries media frames (each chunked and sent twice) and reassembles the peer's.
+//
+// Threads: `start`, `setRelay`, `ingestSignal`, `sendFrame`, `stop` and `linkState` may be called from
+// any thread. One worker thread "tavoro.p2p" does all receiving, STUN, pinging, relay binding and
+// reassembly, and calls `onSignal`, `onFrame` and `onInput`, never under `lock`. The callbacks must be
+// set before `start`. The object may be destroyed on any thread, its own worker's included.
+//
+// Locks: `lock` guards the socket handle, `localPort`, `stopFlag`, `nextFrameId` and the connectivity
+// state (candidates, selected address, connected flag, reflexive address, ping ids and times, rtt,
+// relay settings). `sendFrame` holds it for all datagrams of one frame. Owners that hold a lock of
+// their own (a session's `mcLock`) take it before calling `linkState` or `stop`.
+class P2PTransport {
+public:
+    struct Settings {
+        std::vector<StunServer> stunServers = defaultStunServers();
+    };
+
+    // What the owner reads under `lock`: `_connected`, `_rttMs`, `selected` and `relayEp`.
+    struct LinkState {
+        bool connected = false;
+        int rttMs = -1; // -1 until a pong answered the latest ping
+        std::optional<Endpoint> selected;
+        std::optional<Endpoint> relayEp;
+        // Media go through the relay: the selected address is the relay's.
+        bool relayed() const { return selected && relayEp && *selected == *relayEp; }
+    };
+
+    using SignalCallback = std::function<void(const std::string& kind, const json::Json& payload)>;
+    using FrameCallback = std::function<void(std::vector<std::uint8_t> frame)>;
+    using InputCallback = std::function<void(std::vector<std::uint8_t> payload)>;
+
+    // The clock gives uptime in ms; random makes the STUN transaction id (once, here).
+    P2PTransport(Settings settings, std::shared_ptr<const core::Clock> clock, platform::SecureRandom& random);
+    ~P2PTransport(); // stops, and waits for the worker unless called on it
+    P2PTransport(const P2PTransport&) = delete;
+    P2PTransport& operator=(const P2PTransport&) = delete;
+
+    SignalCallback onSignal; // kind "ice", payload {"candidates": [...]}: for the peer's ingestSignal
+    FrameCallback onFrame;   // one whole reassembled frame
+    InputCallback onInput;   // the payload of one input datagram
+
+    // Opens the socket and starts the worker; nothing when already started or stopped.
+    void start();
+    // Configures the call's UDP relay; ignored unless host is set, port is 1 to 65535 and token is set.
+    void setRelay(const std::string& host, std::int64_t port, const std::string& token);
+    // Takes the peer's candidates from its "ice" advertisement.
+    void ingestSignal(std::string_view kind, const json::Json& payload);
+    // Chunks the frame and sends it twice to the selected address. False when nothing was sent: stopped,
+    // not connected, no socket, nothing selected, or more than 65535 chunks needed.
+    bool sendFrame(std::span<const std::uint8_t> data);
+    // Sets `stopFlag` and clears `_connected`; the worker closes the socket within about 100 ms.
+    void stop();
+
+    LinkState linkState() const;
+    std::uint16_t localPort() const;
+
+private:
+    class Core;
+
+    std::shared_ptr<Core> core_;
+    std::thread thread_; // started by start(), only on the calling thread
+};
+
+} // namespace tavoro::transport
