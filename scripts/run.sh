@@ -32,11 +32,13 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 port=$(sed -n 's/^listening wss //p' "$startup")
+stun_port=$(sed -n 's/^listening stun //p' "$startup")
 fingerprint=$(sed -n 's/^cert sha256 //p' "$startup")
 [ -n "$fingerprint" ] || { echo "run: tavoro-rendezvous did not report its port" >&2; exit 1; }
 echo "rendezvous server: wss://127.0.0.1:$port/ws (log and SMS codes in $state)"
 
-build/src/app/tavoro-host --server "127.0.0.1:$port" --server-cert-sha256 "$fingerprint" "$@" &
+build/src/app/tavoro-host --server "127.0.0.1:$port" --server-cert-sha256 "$fingerprint" \
+  --stun "127.0.0.1:$stun_port" "$@" &
 host=$!
 trap 'kill "$host" "$server" 2>/dev/null || true; wait "$host" "$server" 2>/dev/null || true' EXIT
 wait "$host"
