@@ -8,9 +8,7 @@
 #include "tls/certificate.h"
 
 #include <csignal>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <sys/stat.h>
 
 namespace {
@@ -40,34 +38,13 @@ bool makeStateDir(const std::filesystem::path& dir, std::string& error)
     return true;
 }
 
-std::optional<std::string> readText(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // The identity from --cert/--key, else the one kept in the state folder (made on first start).
 std::optional<tls::PemIdentity> loadIdentity(const server::ServerOptions& options, std::string& error)
 {
     if (options.certFile.empty()) {
         return tls::loadOrCreate(options.stateDir / "cert.pem", options.stateDir / "key.pem", "tavoro-rendezvous", error);
     }
-    auto cert = readText(options.certFile);
-    auto key = readText(options.keyFile);
-    if (!cert || !key) {
-        error = "cannot read " + (cert ? options.keyFile : options.certFile).string();
-        return std::nullopt;
-    }
-    if (tls::fingerprintOfPem(*cert).empty()) {
-        error = "no certificate in " + options.certFile.string();
-        return std::nullopt;
-    }
-    return tls::PemIdentity{*cert, *key};
+    return tls::loadFromFiles(options.certFile, options.keyFile, error);
 }
 
 server::ServerConfig configFrom(const server::ServerOptions& options, tls::PemIdentity identity)

@@ -56,6 +56,16 @@ std::optional<std::string> readFile(const std::filesystem::path& path)
     return text.str();
 }
 
+std::optional<PemIdentity> identityFrom(std::string cert, std::string key, const std::filesystem::path& certFile,
+    std::string& error)
+{
+    if (fingerprintOfPem(cert).empty()) {
+        error = "no certificate in " + certFile.string();
+        return std::nullopt;
+    }
+    return PemIdentity{std::move(cert), std::move(key)};
+}
+
 // Created with its final mode, so that a private key is never readable by others, not even briefly.
 bool writeFile(const std::filesystem::path& path, const std::string& text, mode_t mode)
 {
@@ -137,17 +147,25 @@ std::optional<std::string> normaliseFingerprint(std::string_view text)
     return hex;
 }
 
+std::optional<PemIdentity> loadFromFiles(const std::filesystem::path& certFile, const std::filesystem::path& keyFile,
+    std::string& error)
+{
+    auto cert = readFile(certFile);
+    auto key = readFile(keyFile);
+    if (!cert || !key) {
+        error = "cannot read " + (cert ? keyFile : certFile).string();
+        return std::nullopt;
+    }
+    return identityFrom(std::move(*cert), std::move(*key), certFile, error);
+}
+
 std::optional<PemIdentity> loadOrCreate(const std::filesystem::path& certFile, const std::filesystem::path& keyFile,
     const std::string& commonName, std::string& error)
 {
     auto cert = readFile(certFile);
     auto key = readFile(keyFile);
     if (cert && key) {
-        if (fingerprintOfPem(*cert).empty()) {
-            error = "no certificate in " + certFile.string();
-            return std::nullopt;
-        }
-        return PemIdentity{*cert, *key};
+        return identityFrom(std::move(*cert), std::move(*key), certFile, error);
     }
     auto made = makeSelfSigned(commonName);
     if (!made) {
