@@ -8,25 +8,20 @@
 
 namespace tavoro::test {
 
-// A WebSocket task whose events the test fires by hand, on its own thread. Records what was sent.
+// A WebSocket task whose events the test fires by hand, on its own thread. Records the texts sent.
 class FakeWebSocketTask final : public signaling::WebSocketTask {
 public:
     void start(Events events) override
     {
         std::lock_guard lock(mutex_);
         events_ = std::move(events);
-        started_ = true;
     }
     void sendText(std::string text) override
     {
         std::lock_guard lock(mutex_);
         texts_.push_back(std::move(text));
     }
-    void sendBinary(std::vector<std::uint8_t> bytes) override
-    {
-        std::lock_guard lock(mutex_);
-        binaries_.push_back(std::move(bytes));
-    }
+    void sendBinary(std::vector<std::uint8_t>) override {}
     void cancel(std::uint16_t closeCode) override
     {
         std::lock_guard lock(mutex_);
@@ -35,24 +30,13 @@ public:
 
     void fireOpen() { events().onOpen(); }
     void fireText(const std::string& text) { events().onText(text); }
-    void fireBinary(std::vector<std::uint8_t> bytes) { events().onBinary(std::move(bytes)); }
     void fireClose(int code) { events().onClose(code); }
     void fireError(const std::string& description) { events().onError(description); }
 
-    bool started() const
-    {
-        std::lock_guard lock(mutex_);
-        return started_;
-    }
     std::vector<std::string> texts() const
     {
         std::lock_guard lock(mutex_);
         return texts_;
-    }
-    std::vector<std::vector<std::uint8_t>> binaries() const
-    {
-        std::lock_guard lock(mutex_);
-        return binaries_;
     }
     int cancelCode() const
     {
@@ -69,21 +53,18 @@ private:
 
     mutable std::mutex mutex_; // guards everything below
     Events events_;
-    bool started_ = false;
     std::vector<std::string> texts_;
-    std::vector<std::vector<std::uint8_t>> binaries_;
     int cancelCode_ = -1;
 };
 
 // Hands out fake tasks and keeps them for the test.
 class FakeWebSocketConnector final : public signaling::WebSocketConnector {
 public:
-    std::shared_ptr<signaling::WebSocketTask> create(boost::asio::io_context&, const signaling::WsUrl& url) override
+    std::shared_ptr<signaling::WebSocketTask> create(boost::asio::io_context&, const signaling::WsUrl&) override
     {
         auto task = std::make_shared<FakeWebSocketTask>();
         std::lock_guard lock(mutex_);
         tasks_.push_back(task);
-        urls_.push_back(url);
         return task;
     }
     std::size_t count() const
@@ -101,16 +82,10 @@ public:
         std::lock_guard lock(mutex_);
         return tasks_.back();
     }
-    signaling::WsUrl lastUrl() const
-    {
-        std::lock_guard lock(mutex_);
-        return urls_.back();
-    }
 
 private:
-    mutable std::mutex mutex_; // guards tasks_ and urls_
+    mutable std::mutex mutex_; // guards tasks_
     std::vector<std::shared_ptr<FakeWebSocketTask>> tasks_;
-    std::vector<signaling::WsUrl> urls_;
 };
 
 } // namespace tavoro::test

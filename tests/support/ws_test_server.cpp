@@ -215,12 +215,7 @@ WsTestServer::WsTestServer() : impl_(std::make_shared<Impl>())
 
 WsTestServer::~WsTestServer()
 {
-    impl_->onLoop([this] {
-        impl_->acceptor.reset();
-        for (auto& session : impl_->sessions) {
-            session->drop();
-        }
-    });
+    stopListening();
     impl_->loop.stop();
     std::lock_guard lock(impl_->mutex);
     impl_->sessions.clear();
@@ -265,11 +260,6 @@ std::vector<std::vector<std::uint8_t>> WsTestServer::binaries(int connection) co
 {
     std::lock_guard lock(impl_->mutex);
     return impl_->records.at(static_cast<std::size_t>(connection)).binaries;
-}
-
-bool WsTestServer::waitForConnections(int count, std::chrono::milliseconds limit) const
-{
-    return waitFor([&] { return connectionCount() >= count; }, limit);
 }
 
 bool WsTestServer::waitForTexts(int connection, std::size_t count, std::chrono::milliseconds limit) const

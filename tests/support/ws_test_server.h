@@ -33,7 +33,6 @@ public:
     std::vector<std::string> texts(int connection) const;
     std::vector<nlohmann::json> messages(int connection) const; // the texts that parse as JSON
     std::vector<std::vector<std::uint8_t>> binaries(int connection) const;
-    bool waitForConnections(int count, std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
     bool waitForTexts(int connection, std::size_t count, std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
 
     void sendText(int connection, const std::string& text);

@@ -51,23 +51,15 @@ protected:
         mainQueue.drain();
     }
 
-    std::vector<nlohmann::json> sent() const
+    // Every message of this type sent on any socket so far, in order.
+    std::vector<nlohmann::json> sentOfType(const std::string& type) const
     {
         std::vector<nlohmann::json> out;
         for (std::size_t i = 0; i < connector->count(); ++i) {
             for (const auto& text : connector->task(i)->texts()) {
-                out.push_back(nlohmann::json::parse(text));
-            }
-        }
-        return out;
-    }
-
-    std::vector<nlohmann::json> sentOfType(const std::string& type) const
-    {
-        std::vector<nlohmann::json> out;
-        for (auto& message : sent()) {
-            if (message["type"] == type) {
-                out.push_back(message);
+                if (auto message = nlohmann::json::parse(text); message["type"] == type) {
+                    out.push_back(std::move(message));
+                }
             }
         }
         return out;

@@ -10,45 +10,31 @@ namespace {
 
 using nlohmann::json;
 
-// Records which row took each message.
+// Records which row took each message, with the fields it was handed.
 struct Recorder {
-    std::vector<std::string> rows;
-    std::vector<std::string> args;
+    std::vector<std::string> calls;
     MessageRoutes routes;
 
     Recorder()
     {
-        routes.callResponse = [this](const std::string& type, const json&) { rows.push_back("callResponse:" + type); };
-        routes.registerReply = [this](const json&) { rows.push_back("register"); };
-        routes.smsCodeResp = [this](const json&) { rows.push_back("smsCodeResp"); };
-        routes.call = [this](const json&) { rows.push_back("call"); };
-        routes.input = [this](const json&, const std::string& from) { rows.push_back("input"); args.push_back(from); };
-        routes.signal = [this](const std::string& kind, const json* payload, const std::string& from) {
-            rows.push_back("signal");
-            args.push_back(kind + "|" + (payload ? payload->dump() : "none") + "|" + from);
+        const auto note = [this](std::string call) { calls.push_back(std::move(call)); };
+        routes.callResponse = [note](const std::string& type, const json&) { note("callResponse:" + type); };
+        routes.registerReply = [note](const json&) { note("register"); };
+        routes.smsCodeResp = [note](const json&) { note("smsCodeResp"); };
+        routes.call = [note](const json&) { note("call"); };
+        routes.input = [note](const json&, const std::string& from) { note("input:" + from); };
+        routes.signal = [note](const std::string& kind, const json* payload, const std::string& from) {
+            note("signal:" + kind + "|" + (payload ? payload->dump() : "none") + "|" + from);
         };
-        routes.clipboardText = [this](const std::string& text, const std::string& from) {
-            rows.push_back("clipboard");
-            args.push_back(text + "|" + from);
+        routes.clipboardText = [note](const std::string& text, const std::string& from) { note("clip:" + text + "|" + from); };
+        routes.pushMsg = [note](const std::string& from, const std::string& text) { note("push:" + from + "|" + text); };
+        routes.fileTransfer = [note](const std::string& type, const json&) { note("file:" + type); };
+        routes.fsListResp = [note](const std::string& path, const json::array_t& entries) {
+            note("fsListResp:" + path + "|" + std::to_string(entries.size()));
         };
-        routes.pushMsg = [this](const std::string& from, const std::string& text) {
-            rows.push_back("push");
-            args.push_back(from + "|" + text);
-        };
-        routes.fileTransfer = [this](const std::string& type, const json&) { rows.push_back("file:" + type); };
-        routes.fsListResp = [this](const std::string& path, const json::array_t& entries) {
-            rows.push_back("fsListResp");
-            args.push_back(path + "|" + std::to_string(entries.size()));
-        };
-        routes.fsRequest = [this](const std::string& type, const json&) { rows.push_back("fs:" + type); };
-        routes.bye = [this](const std::string& from, const std::string& reason) {
-            rows.push_back("bye");
-            args.push_back(from + "|" + reason);
-        };
-        routes.error = [this](const std::string& text) {
-            rows.push_back("error");
-            args.push_back(text);
-        };
+        routes.fsRequest = [note](const std::string& type, const json&) { note("fs:" + type); };
+        routes.bye = [note](const std::string& from, const std::string& reason) { note("bye:" + from + "|" + reason); };
+        routes.error = [note](const std::string& text) { note("error:" + text); };
     }
 
     void route(const json& message) { routeText(routes, message.value("type", std::string()), message); }
@@ -62,9 +48,9 @@ TEST(MessageRouter, EveryKnownTypeReachesItsRowAndOthersAreIgnored)
              "Call", "CALL_ACK", "", "hello", "fs_list_resp2", "unknown"}) {
         r.route({{"type", type}});
     }
-    EXPECT_EQ(r.rows, (std::vector<std::string>{"callResponse:call_response", "callResponse:call_ack", "register",
-                          "smsCodeResp", "call", "file:file_xfer_start", "file:file_xfer_chunk", "file:file_xfer_done",
-                          "fs:fs_list", "fs:fs_get", "fs:fs_mkdir", "fs:fs_delete", "fs:fs_rename", "fs:fs_copy"}));
+    EXPECT_EQ(r.calls, (std::vector<std::string>{"callResponse:call_response", "callResponse:call_ack", "register",
+                           "smsCodeResp", "call", "file:file_xfer_start", "file:file_xfer_chunk", "file:file_xfer_done",
+                           "fs:fs_list", "fs:fs_get", "fs:fs_mkdir", "fs:fs_delete", "fs:fs_rename", "fs:fs_copy"}));
 }
 
 TEST(MessageRouter, HandlersGetTheirFieldsReadLeniently)
@@ -80,10 +66,9 @@ TEST(MessageRouter, HandlersGetTheirFieldsReadLeniently)
     r.route({{"type", "fs_list_resp"}, {"path", "/tmp"}, {"entries", {{{"name", "a"}}, 7, {{"name", "b"}}}}});
     r.route({{"type", "fs_list_resp"}, {"entries", "none"}});
     r.route({{"type", "bye"}, {"from", "4"}, {"reason", "user_close"}});
-    EXPECT_EQ(r.rows, (std::vector<std::string>{"input", "input", "signal", "signal", "clipboard", "push", "fsListResp",
-                          "fsListResp", "bye"}));
-    EXPECT_EQ(r.args, (std::vector<std::string>{"123456789", "", R"(ice|{"candidates":[]}|1)", "|none|", "hello|2",
-                          "3|hi", "/tmp|2", "|0", "4|user_close"}));
+    EXPECT_EQ(r.calls, (std::vector<std::string>{"input:123456789", "input:", R"(signal:ice|{"candidates":[]}|1)",
+                           "signal:|none|", "clip:hello|2", "push:3|hi", "fsListResp:/tmp|2", "fsListResp:|0",
+                           "bye:4|user_close"}));
 }
 
 TEST(MessageRouter, ServerErrorTextTakesTheFirstNonEmptyCandidate)
@@ -96,7 +81,7 @@ TEST(MessageRouter, ServerErrorTextTakesTheFirstNonEmptyCandidate)
     Recorder r;
     r.route({{"type", "err"}, {"msg", "x"}});
     r.route({{"type", "error"}});
-    EXPECT_EQ(r.args, (std::vector<std::string>{"x", ""}));
+    EXPECT_EQ(r.calls, (std::vector<std::string>{"error:x", "error:"}));
 }
 
 TEST(MessageRouter, MissingHandlersDropTheirMessages)
