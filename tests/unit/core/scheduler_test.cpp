@@ -33,12 +33,8 @@ TEST(ManualScheduler, RunsTasksInDueOrderAsTheClockAdvances)
     EXPECT_EQ(order, (std::vector<int>{1, 2}));
     scheduler.advance(1s);
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
-}
 
-TEST(ManualScheduler, TaskScheduledFromATaskRunsWhenItsTimeComesWithinTheSameAdvance)
-{
-    ManualClock clock;
-    ManualScheduler scheduler(clock);
+    // A task scheduled from a task runs when its time comes within the same advance.
     std::vector<SteadyTime> firedAt;
     scheduler.after(100ms, [&] {
         firedAt.push_back(clock.now());
@@ -46,9 +42,7 @@ TEST(ManualScheduler, TaskScheduledFromATaskRunsWhenItsTimeComesWithinTheSameAdv
     });
     auto start = clock.now();
     scheduler.advance(250ms);
-    ASSERT_EQ(firedAt.size(), 2u);
-    EXPECT_EQ(firedAt[0] - start, 100ms);
-    EXPECT_EQ(firedAt[1] - start, 200ms);
+    EXPECT_EQ(firedAt, (std::vector<SteadyTime>{start + 100ms, start + 200ms}));
     EXPECT_EQ(clock.now() - start, 250ms);
 }
 
