@@ -88,21 +88,9 @@ TEST_F(X264EncoderTest, TheFirstAccessUnitStartsWithSequenceAndPictureParameterS
     const auto parts = splitAnnexB(units[0]);
     ASSERT_GE(parts.size(), 3u);
     EXPECT_EQ(Bytes(units[0].begin(), units[0].begin() + 5), (Bytes{0, 0, 0, 1, 0x67}));
-    EXPECT_EQ(nalType(parts[0]), 7);
-    EXPECT_EQ(nalType(parts[1]), 8);
-    const auto ppsStart = static_cast<std::size_t>(parts[1].data() - units[0].data()) - 4;
-    EXPECT_EQ(Bytes(units[0].begin() + static_cast<std::ptrdiff_t>(ppsStart),
-                  units[0].begin() + static_cast<std::ptrdiff_t>(ppsStart) + 5),
-        (Bytes{0, 0, 0, 1, 0x68}));
+    EXPECT_EQ(Bytes(parts[0].data() + parts[0].size(), parts[1].data() + 1), (Bytes{0, 0, 0, 1, 0x68}));
     EXPECT_EQ(parts[0][1], 77) << "profile_idc 77: Main";
     EXPECT_TRUE(hasUnit(units[0], 5));
-
-    // Every unit sits behind a 4-byte start code: rebuilding from the split gives the same bytes.
-    std::size_t rebuilt = 0;
-    for (const auto part : parts) {
-        rebuilt += 4 + part.size();
-    }
-    EXPECT_EQ(rebuilt, units[0].size());
 }
 
 TEST_F(X264EncoderTest, ForceKeyframeNextMakesExactlyTheNextPictureAKeyframe)
@@ -188,7 +176,7 @@ TEST_F(X264EncoderTest, TheStreamDecodesAndProbesAsMainProfile)
     EXPECT_EQ(decoder.pictures, 45);
     EXPECT_EQ(decoder.width, width);
     EXPECT_EQ(decoder.height, height);
-    EXPECT_EQ(test::probe(file), "profile=Main\nwidth=640\nheight=360\n");
+    EXPECT_EQ(test::probe(file), "profile=Main\nwidth=640\nheight=360\nnb_read_frames=45\n");
 }
 
 TEST_F(X264EncoderTest, SettingsTheEncoderCannotTakeYieldNoEncoder)

@@ -40,13 +40,5 @@ TEST(FrameWriter, RelayRefusesIdsThatWouldMisalignTheBody)
     }
 }
 
-TEST(FrameWriter, AppendLE32WritesLowByteFirst)
-{
-    std::vector<std::uint8_t> out{0x55};
-    appendLE32(out, 0x01020304);
-    appendLE32(out, 0xFFFFFFFF);
-    EXPECT_EQ(out, (std::vector<std::uint8_t>{0x55, 4, 3, 2, 1, 0xFF, 0xFF, 0xFF, 0xFF}));
-}
-
 } // namespace
 } // namespace tavoro::host

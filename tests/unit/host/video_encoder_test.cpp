@@ -98,18 +98,6 @@ TEST_F(VideoEncoderTest, ConstructionFailureYieldsNoEncoder)
     EXPECT_EQ(factory.requested.back().bitrateKbps, 8000);
 }
 
-TEST_F(VideoEncoderTest, ForceKeyframeNextAppliesToExactlyTheNextPicture)
-{
-    auto encoder = make();
-    encoder->encode(picture);
-    encoder->forceKeyframeNext = true;
-    encoder->encode(picture);
-    EXPECT_FALSE(encoder->forceKeyframeNext);
-    encoder->encode(picture);
-    EXPECT_EQ(factory.log->forcedKeyframes, (std::vector<bool>{false, true, false}));
-    EXPECT_EQ(encoder->frameIndex(), 3);
-}
-
 TEST_F(VideoEncoderTest, PicturesOfAnotherSizeAreDropped)
 {
     auto encoder = make();
