@@ -61,19 +61,18 @@ struct WssTestClient::State : std::enable_shared_from_this<State> {
     bool paused = false;
     bool reading = false;
 
-    mutable std::mutex mutex; // guards texts, binaries, open, closedCode, fingerprint, localPort
+    mutable std::mutex mutex; // guards texts, binaries, open, closedCode, fingerprint
     std::condition_variable changed;
     std::deque<std::string> texts;
     std::deque<std::vector<std::uint8_t>> binaries;
     bool open = false;
     std::optional<int> closedCode;
     std::string fingerprint;
-    std::uint16_t localPort = 0;
 
     void start()
     {
         beast::get_lowest_layer(ws).expires_after(std::chrono::seconds(10));
-        const tcp::endpoint endpoint(asio::ip::make_address(options.host), options.port);
+        const tcp::endpoint endpoint(asio::ip::address_v4::loopback(), options.port);
         beast::get_lowest_layer(ws).async_connect(endpoint, [self = shared_from_this()](const beast::error_code& ec) {
             if (ec) {
                 return self->connected.set_value("connect: " + ec.message());
@@ -92,7 +91,7 @@ struct WssTestClient::State : std::enable_shared_from_this<State> {
         beast::get_lowest_layer(ws).expires_never();
         ws.set_option(websocket::stream_base::timeout::suggested(beast::role_type::client));
         ws.read_message_max(64 * 1024 * 1024);
-        ws.async_handshake(upgradeResponse, options.host, options.path, [self = shared_from_this()](const beast::error_code& ec) {
+        ws.async_handshake(upgradeResponse, "127.0.0.1", options.path, [self = shared_from_this()](const beast::error_code& ec) {
             if (ec) {
                 return self->connected.set_value("upgrade: " + ec.message());
             }
@@ -117,10 +116,8 @@ struct WssTestClient::State : std::enable_shared_from_this<State> {
             OPENSSL_free(der);
             X509_free(cert);
         }
-        beast::error_code ignored;
         std::lock_guard lock(mutex);
         fingerprint = text;
-        localPort = beast::get_lowest_layer(ws).socket().local_endpoint(ignored).port();
     }
 
     void read()
@@ -320,12 +317,6 @@ std::string WssTestClient::serverFingerprint() const
 {
     std::lock_guard lock(state_->mutex);
     return state_->fingerprint;
-}
-
-std::uint16_t WssTestClient::localPort() const
-{
-    std::lock_guard lock(state_->mutex);
-    return state_->localPort;
 }
 
 bool WssTestClient::hello(const std::string& deviceId, const std::string& token)

@@ -21,8 +21,7 @@ namespace tavoro::test {
 class WssTestClient {
 public:
     struct Options {
-        std::string host = "127.0.0.1";
-        std::uint16_t port = 0;
+        std::uint16_t port = 0; // on 127.0.0.1
         std::string path = "/ws";
         // When set, text messages go to this callback on the loop thread instead of the inbox.
         std::function<void(std::string_view)> onText;
@@ -64,7 +63,6 @@ public:
     bool isOpen() const;
 
     std::string serverFingerprint() const;
-    std::uint16_t localPort() const;
 
     // "hello" with this ID and token, then a message to itself that comes back once the server has
     // bound the ID. False when the server answered something else (an "error") or closed.

@@ -12,6 +12,14 @@
 
 namespace tavoro::server {
 
+// A binary message for the server to relay: marker, the target's nine-digit ID, then the body.
+inline std::vector<std::uint8_t> relayMessage(const std::string& to, std::vector<std::uint8_t> body, std::uint8_t marker = 0xFE)
+{
+    body.insert(body.begin(), to.begin(), to.end());
+    body.insert(body.begin(), marker);
+    return body;
+}
+
 // A rendezvous server on 127.0.0.1 with every port chosen by the system, its SMS file in a
 // temporary folder, and a loop for the test's WebSocket clients.
 class RendezvousFixture : public ::testing::Test {

@@ -11,14 +11,6 @@ using namespace std::chrono_literals;
 const std::string kAlice = "100000001";
 const std::string kBob = "100000002";
 
-std::vector<std::uint8_t> relayTo(const std::string& id, std::size_t bodySize, std::uint8_t fill)
-{
-    std::vector<std::uint8_t> bytes(1 + id.size() + bodySize, fill);
-    bytes[0] = 0xFE;
-    std::copy(id.begin(), id.end(), bytes.begin() + 1);
-    return bytes;
-}
-
 // Once a client's message to itself comes back, the server has handled everything it sent before.
 // The default limit is generous: under ThreadSanitizer on a loaded machine, 48 MiB of TLS takes many seconds.
 bool serverHasHandledAllFrom(test::WssTestClient& client, const std::string& id, std::chrono::milliseconds limit = 60s)
@@ -36,7 +28,7 @@ TEST_F(SlowReceiverTest, MediaIsDroppedFirstAndEveryTextArrivesInOrder)
     bob->pauseReading();
     constexpr int kFrames = 48;
     for (int i = 0; i < kFrames; ++i) {
-        alice->sendBinary(relayTo(kBob, 1024 * 1024, static_cast<std::uint8_t>(i)));
+        alice->sendBinary(relayMessage(kBob, std::vector<std::uint8_t>(1024 * 1024, static_cast<std::uint8_t>(i))));
         if (i % 4 == 0) {
             alice->sendJson({{"type", "push_msg"}, {"to", kBob}, {"text", std::to_string(i)}});
         }
