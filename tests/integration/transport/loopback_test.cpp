@@ -1,27 +1,16 @@
-#include "support/wait.h"
-#include "transport/datagram.h"
 #include "integration/transport/transport_fixture.h"
 #include "integration/transport/udp_probe.h"
+#include "support/wait.h"
+#include "transport/datagram.h"
 #include "transport/name_resolver.h"
 
 #include <gtest/gtest.h>
-
-#include <numeric>
 
 namespace tavoro::test {
 namespace {
 
 using namespace std::chrono_literals;
 using transport::Kind;
-
-Bytes patterned(std::size_t size, std::uint8_t seed)
-{
-    Bytes out(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        out[i] = static_cast<std::uint8_t>(seed + i * 13 + i / 977);
-    }
-    return out;
-}
 
 Bytes transportDatagram(std::uint8_t kindByte, const Bytes& payload, std::uint8_t version = 1)
 {
@@ -33,205 +22,145 @@ Bytes transportDatagram(std::uint8_t kindByte, const Bytes& payload, std::uint8_
     return out;
 }
 
-class LoopbackPair : public ::testing::Test {
-protected:
-    LoopbackPair() : host({{"127.0.0.1", stun.port()}}), viewer({{"127.0.0.1", stun.port()}})
-    {
-        host.linkTo(viewer.transport);
-        viewer.linkTo(host.transport);
-    }
-    ~LoopbackPair() override
-    {
-        host.transport->stop();
-        viewer.transport->stop();
-    }
-
-    bool bothConnected()
-    {
-        return host.transport->linkState().connected && viewer.transport->linkState().connected;
-    }
-
+TEST(LoopbackPair, ConnectsDirectlyMeasuresTheRoundTripAndCarriesFramesIntact)
+{
     log::Capture logs;
     LoopbackStunResponder stun;
-    TestTransport host;
-    TestTransport viewer;
-};
-
-TEST_F(LoopbackPair, ConnectsWithinTheFirstPingRoundsAndCarriesFramesIntact)
-{
+    TestTransport host({{"stun.invalid", 3478}, {"localhost", stun.port()}});
+    TestTransport viewer({{"127.0.0.1", stun.port()}});
+    host.linkTo(viewer.transport);
+    viewer.linkTo(host.transport);
     EXPECT_EQ(host.transport->linkState().rttMs, -1);
     host.transport->start();
     viewer.transport->start();
-    ASSERT_TRUE(waitFor([&] { return bothConnected(); }, 2s));
+    ASSERT_TRUE(waitFor([&] { return host.transport->linkState().connected && viewer.transport->linkState().connected; }, 2s));
     EXPECT_TRUE(waitFor([&] { return logs.count("Tavoro p2p: 对端可达 ") + logs.count("Tavoro p2p: 打洞成功 selected=") == 2; }, 1s));
     EXPECT_TRUE(logs.contains(" (直连)"));
     EXPECT_FALSE(logs.contains("中继"));
-
-    const std::vector<Bytes> frames{Bytes{}, patterned(1, 1), patterned(1100, 2), patterned(1101, 3),
-        patterned(1 << 20, 4), patterned(1, 5)};
-    for (const auto& frame : frames) {
-        const auto before = viewer.frameCount();
-        ASSERT_TRUE(host.transport->sendFrame(frame));
-        // One frame at a time, so that a loaded machine's socket buffer never has to hold two.
-        if (!frame.empty()) {
-            ASSERT_TRUE(waitFor([&] { return viewer.frameCount() > before; }, 3s)) << frame.size();
-        }
-    }
-    viewer.received->read([&](Received& r) {
-        // The empty frame is a lone chunk without payload, which is never completed.
-        EXPECT_EQ(r.frames, std::vector<Bytes>(frames.begin() + 1, frames.end()));
-        return 0;
-    });
-
-    ASSERT_TRUE(viewer.transport->sendFrame(patterned(3000, 9)));
-    ASSERT_TRUE(waitFor([&] { return host.frameCount() == 1; }, 2s));
-    EXPECT_EQ(host.received->read([](Received& r) { return r.frames[0]; }), patterned(3000, 9));
-}
-
-TEST_F(LoopbackPair, MeasuresTheRoundTripOnceAPongAnswersTheLatestPing)
-{
-    host.transport->start();
-    viewer.transport->start();
-    ASSERT_TRUE(waitFor([&] { return bothConnected(); }, 2s));
     ASSERT_TRUE(waitFor([&] { return host.transport->linkState().rttMs >= 0; }, 2s));
-    const auto state = host.transport->linkState();
-    EXPECT_LT(state.rttMs, 1000);
-    ASSERT_TRUE(state.selected);
-    EXPECT_FALSE(state.relayed());
-}
+    EXPECT_LT(host.transport->linkState().rttMs, 1000);
+    EXPECT_FALSE(host.transport->linkState().relayed());
 
-TEST_F(LoopbackPair, AdvertisesTheReflexiveAddressFirstWhenStunAnswersQuickly)
-{
-    host.transport->start();
-    ASSERT_TRUE(waitFor([&] { return host.received->read([](Received& r) { return !r.signals.empty(); }); }, 2s));
+    // STUN answered at once (the server given by name too), so the first advertisement ends with the
+    // reflexive address.
     const auto port = host.transport->localPort();
-    const auto first = host.received->read([](Received& r) { return r.signals.front(); });
-    const auto& list = first["candidates"];
+    const auto list = host.signals().front()["candidates"];
     ASSERT_FALSE(list.empty());
     EXPECT_EQ(list.back(), (json::Json{{"ip", "127.0.0.1"}, {"port", port}, {"type", "srflx"}}));
     for (std::size_t i = 0; i + 1 < list.size(); ++i) {
-        EXPECT_EQ(list[i]["type"], "host");
-        EXPECT_EQ(list[i]["port"], port);
+        EXPECT_EQ(list[i], (json::Json{{"ip", list[i]["ip"]}, {"port", port}, {"type", "host"}}));
     }
     EXPECT_TRUE(logs.contains("Tavoro p2p: UDP socket 已就绪 本地端口 " + std::to_string(port)));
     EXPECT_TRUE(logs.contains("Tavoro p2p: STUN 反射地址 127.0.0.1:" + std::to_string(port)));
+
+    // One frame at a time, so that a loaded machine's socket buffer never has to hold two.
+    const std::vector<Bytes> frames{
+        patterned(1, 1), patterned(1100, 2), patterned(1101, 3), patterned(1 << 20, 4), patterned(1, 5)};
+    ASSERT_TRUE(host.transport->sendFrame(Bytes{})); // a lone chunk without payload, never completed
+    for (const auto& frame : frames) {
+        ASSERT_TRUE(sendAndAwait(host, viewer, frame)) << frame.size();
+    }
+    EXPECT_EQ(viewer.received->read([](Received& r) { return r.frames; }), frames);
+    EXPECT_TRUE(sendAndAwait(viewer, host, patterned(3000, 9)));
 }
 
-TEST(LoopbackTransport, WithoutStunAnswerAdvertisesHostCandidatesOnceAfterAbout300Ms)
+// One transport without STUN servers, and a plain socket playing its peer or its relay.
+class LoneTransport : public ::testing::Test {
+protected:
+    transport::Endpoint target() { return {0x7F000001, lone.transport->localPort()}; }
+
+    log::Capture logs;
+    UdpProbe peer;
+    TestTransport lone;
+};
+
+TEST_F(LoneTransport, WithoutStunAnswerAdvertisesHostCandidatesOnceAfterAbout300Ms)
 {
-    UdpProbe silent;
-    TestTransport lone({{"127.0.0.1", silent.port()}});
-    lone.linkTo(nullptr);
+    TestTransport asking({{"127.0.0.1", peer.port()}});
     const auto started = std::chrono::steady_clock::now();
-    lone.transport->start();
-    ASSERT_TRUE(waitFor([&] { return lone.received->read([](Received& r) { return !r.signals.empty(); }); }, 2s));
+    asking.transport->start();
+    ASSERT_TRUE(asking.advertised());
     EXPECT_GE(std::chrono::steady_clock::now() - started, 280ms);
     // STUN is retried every 250 ms or more, and never after 2.5 s.
     std::vector<std::chrono::steady_clock::time_point> requests;
-    while (auto request = silent.receive(400ms)) {
+    while (auto request = peer.receive(400ms)) {
         requests.push_back(request->at);
     }
-    lone.transport->stop();
+    asking.transport->stop();
     EXPECT_GE(requests.size(), 5u);
     EXPECT_LE(requests.size(), 12u);
     EXPECT_LE(requests.back() - started, 2900ms);
-    // The first request went out at start and was read only now; the loop's own follow from here.
-    for (std::size_t i = 2; i < requests.size(); ++i) {
-        EXPECT_GE(requests[i] - requests[i - 1], 240ms);
-    }
-    EXPECT_EQ(lone.received->read([](Received& r) { return r.signals.size(); }), 1u);
-    const auto payload = lone.received->read([](Received& r) { return r.signals.front(); });
-    for (const auto& candidate : payload["candidates"]) {
+    const auto signals = asking.signals();
+    ASSERT_EQ(signals.size(), 1u);
+    for (const auto& candidate : signals[0]["candidates"]) {
         EXPECT_EQ(candidate["type"], "host");
     }
 }
 
-TEST(LoopbackTransport, AnswersPingsAndDeliversInputButIgnoresOtherDatagrams)
+TEST_F(LoneTransport, AnswersPingsAndDeliversInputButIgnoresOtherDatagrams)
 {
-    log::Capture logs;
-    UdpProbe peer;
-    TestTransport lone({});
-    lone.linkTo(nullptr);
     lone.transport->start();
-    const transport::Endpoint target{0x7F000001, lone.transport->localPort()};
-
-    peer.send(transportDatagram(3, Bytes{}), target);
-    peer.send(transportDatagram(3, Bytes{'{', '}'}, 2), target);
-    peer.send(transportDatagram(8, Bytes{'t', 'o', 'k'}), target);
-    peer.send(transportDatagram(0x83, Bytes{'{', '"', 'k', '"', '}'}), target);
-    peer.send(Bytes(15, 'A'), target);
-    ASSERT_TRUE(waitFor([&] { return lone.received->read([](Received& r) { return r.inputs.size(); }) == 1; }, 2s));
-    EXPECT_EQ(lone.received->read([](Received& r) { return r.inputs[0]; }), (Bytes{'{', '"', 'k', '"', '}'}));
+    peer.send(transportDatagram(3, Bytes{}), target());
+    peer.send(transportDatagram(3, Bytes{'{', '}'}, 2), target());
+    peer.send(transportDatagram(8, Bytes{'t', 'o', 'k'}), target());
+    peer.send(transportDatagram(0x83, Bytes{'{', '"', 'k', '"', '}'}), target());
+    peer.send(Bytes(15, 'A'), target());
+    ASSERT_TRUE(waitFor([&] { return lone.inputs().size() == 1; }, 2s));
+    EXPECT_EQ(lone.inputs()[0], (Bytes{'{', '"', 'k', '"', '}'}));
     EXPECT_FALSE(lone.transport->linkState().connected);
 
     // A ping with a short payload is still answered, with the id from the header.
     auto shortPing = transportDatagram(0, Bytes{});
     transport::putU32(shortPing, 6, 77);
-    peer.send(shortPing, target);
-    auto pong = peer.receive(2s);
+    peer.send(shortPing, target());
+    const auto pong = peer.receive(2s);
     ASSERT_TRUE(pong);
     ASSERT_EQ(pong->bytes.size(), 20u);
     EXPECT_EQ(pong->bytes[5], 1);
     EXPECT_EQ(transport::u32(pong->bytes, 16), 77u);
-    EXPECT_TRUE(waitFor([&] { return lone.transport->linkState().connected; }, 1s));
-    // The line is logged just after the state changes.
     EXPECT_TRUE(waitFor([&] { return logs.contains("Tavoro p2p: 对端可达 127.0.0.1:" + std::to_string(peer.port()) + " (直连)"); }, 1s));
     EXPECT_EQ(lone.transport->linkState().selected, peer.endpoint());
-    EXPECT_EQ(lone.received->read([](Received& r) { return r.inputs.size(); }), 1u);
+    EXPECT_EQ(lone.inputs().size(), 1u);
 }
 
-TEST(LoopbackTransport, PongFromAnotherIdConnectsButLeavesRttUnmeasured)
+TEST_F(LoneTransport, CountsOnlyNewWellFormedCandidatesAndAPongFromAnotherIdLeavesRttUnmeasured)
 {
-    log::Capture logs;
-    UdpProbe peer;
-    TestTransport lone({});
-    lone.linkTo(nullptr);
-    lone.transport->ingestSignal("ice",
-        json::Json{{"candidates", {{{"ip", "127.0.0.1"}, {"port", peer.port()}, {"type", "host"}}}}});
-    lone.transport->start();
-    auto ping = peer.receive(2s);
-    ASSERT_TRUE(ping);
-    ASSERT_EQ(ping->bytes.size(), 20u);
-    peer.send(transport::makePingOrPong(Kind::pong, transport::u32(ping->bytes, 16) + 1000), ping->from);
-    ASSERT_TRUE(waitFor([&] { return lone.transport->linkState().connected; }, 1s));
-    EXPECT_EQ(lone.transport->linkState().rttMs, -1);
-    EXPECT_TRUE(waitFor([&] { return logs.contains("Tavoro p2p: 打洞成功 selected=127.0.0.1:" + std::to_string(peer.port()) + " (直连)"); }, 1s));
-    EXPECT_TRUE(logs.contains("Tavoro p2p: 收到 1 个对端候选"));
-}
-
-TEST(LoopbackTransport, CandidateLogCountsOnlyNewWellFormedAddresses)
-{
-    log::Capture logs;
-    TestTransport lone({});
-    const auto payload = json::Json::parse(R"({"candidates": [
-        {"ip": "10.9.9.1", "port": 4000.0}, {"ip": "10.9.9.1", "port": 4000}, {"ip": "10.9.9.2", "port": 0},
-        {"ip": "10.9.9.3", "port": 70000}, {"port": 4000}, {"ip": "peer.example", "port": 4000}]})");
+    const auto port = std::to_string(peer.port());
+    const auto payload = json::Json::parse(R"({"candidates": [{"ip": "127.0.0.1", "port": )" + port + R"(, "type": "host"},
+        {"ip": "127.0.0.1", "port": )" + port + R"(.0}, {"ip": "10.9.9.2", "port": 0}, {"ip": "10.9.9.3", "port": 70000},
+        {"port": 4000}, {"ip": "peer.example", "port": 4000}]})");
     lone.transport->ingestSignal("ice", payload);
     lone.transport->ingestSignal("ice", payload);
     lone.transport->ingestSignal("ice", json::Json::parse(R"({"candidates": [{"ip": "10.9.9.9", "port": 0}]})"));
     EXPECT_EQ(logs.count("Tavoro p2p: 收到 "), 1u);
     EXPECT_TRUE(logs.contains("Tavoro p2p: 收到 1 个对端候选"));
+
+    lone.transport->start();
+    const auto ping = peer.receive(2s);
+    ASSERT_TRUE(ping);
+    ASSERT_EQ(ping->bytes.size(), 20u);
+    peer.send(transport::makePingOrPong(Kind::pong, transport::u32(ping->bytes, 16) + 1000), ping->from);
+    ASSERT_TRUE(waitFor([&] { return lone.transport->linkState().connected; }, 1s));
+    EXPECT_EQ(lone.transport->linkState().rttMs, -1);
+    EXPECT_TRUE(waitFor([&] { return logs.contains("Tavoro p2p: 打洞成功 selected=127.0.0.1:" + port + " (直连)"); }, 1s));
 }
 
-TEST(LoopbackTransport, RelayBindsFromOneSecondRefreshEveryTwoSecondsAndLogsTheRelayPath)
+TEST_F(LoneTransport, RelayBindsFromOneSecondRefreshEveryTwoSecondsAndLogsTheRelayPath)
 {
-    log::Capture logs;
-    UdpProbe relay;
-    TestTransport lone({});
-    lone.linkTo(nullptr);
+    UdpProbe& relay = peer;
     const std::string token = "tok-0123456789abcdefXYZ";
     lone.transport->setRelay("127.0.0.1", relay.port(), token);
     EXPECT_TRUE(logs.contains("Tavoro p2p: UDP 中继候选 127.0.0.1:" + std::to_string(relay.port())));
     const auto started = std::chrono::steady_clock::now();
     lone.transport->start();
 
-    auto first = relay.receive(3s);
+    const auto first = relay.receive(3s);
     ASSERT_TRUE(first);
     EXPECT_GE(first->at - started, 1000ms);
     ASSERT_EQ(first->bytes.size(), 16 + token.size());
     EXPECT_EQ(first->bytes[5], 8);
     EXPECT_EQ(std::string(first->bytes.begin() + 16, first->bytes.end()), token);
-    auto ping = relay.receive(1s);
+    const auto ping = relay.receive(1s);
     ASSERT_TRUE(ping);
     ASSERT_EQ(ping->bytes[5], 0);
     // The relay answers as the peer would through it.
@@ -241,8 +170,7 @@ TEST(LoopbackTransport, RelayBindsFromOneSecondRefreshEveryTwoSecondsAndLogsTheR
     EXPECT_TRUE(lone.transport->linkState().relayed());
 
     std::vector<std::chrono::steady_clock::time_point> binds;
-    const auto until = std::chrono::steady_clock::now() + 4500ms;
-    while (std::chrono::steady_clock::now() < until) {
+    for (const auto until = std::chrono::steady_clock::now() + 4500ms; std::chrono::steady_clock::now() < until;) {
         if (auto datagram = relay.receive(100ms); datagram && datagram->bytes[5] == 8) {
             binds.push_back(datagram->at);
         }
@@ -255,17 +183,13 @@ TEST(LoopbackTransport, RelayBindsFromOneSecondRefreshEveryTwoSecondsAndLogsTheR
     }
 }
 
-TEST(LoopbackTransport, ARelayTokenOf81BytesIsNeverSent)
+TEST_F(LoneTransport, ARelayTokenOf81BytesIsNeverSent)
 {
-    UdpProbe relay;
-    TestTransport lone({});
-    lone.linkTo(nullptr);
-    lone.transport->setRelay("127.0.0.1", relay.port(), std::string(81, 'k'));
+    lone.transport->setRelay("127.0.0.1", peer.port(), std::string(81, 'k'));
     lone.transport->start();
     int pings = 0;
-    const auto until = std::chrono::steady_clock::now() + 1800ms;
-    while (std::chrono::steady_clock::now() < until) {
-        if (auto datagram = relay.receive(100ms)) {
+    for (const auto until = std::chrono::steady_clock::now() + 1800ms; std::chrono::steady_clock::now() < until;) {
+        if (auto datagram = peer.receive(100ms)) {
             EXPECT_NE(datagram->bytes[5], 8);
             pings += datagram->bytes[5] == 0 ? 1 : 0;
         }
@@ -273,10 +197,8 @@ TEST(LoopbackTransport, ARelayTokenOf81BytesIsNeverSent)
     EXPECT_GE(pings, 3); // the relay is still pinged every round
 }
 
-TEST(LoopbackTransport, IgnoresIncompleteRelaySettingsAndReportsAnUnresolvableHost)
+TEST_F(LoneTransport, IgnoresIncompleteRelaySettingsAndReportsAnUnresolvableHost)
 {
-    log::Capture logs;
-    TestTransport lone({});
     lone.transport->setRelay("", 3478, "token");
     lone.transport->setRelay("127.0.0.1", 0, "token");
     lone.transport->setRelay("127.0.0.1", 65536, "token");
@@ -286,49 +208,16 @@ TEST(LoopbackTransport, IgnoresIncompleteRelaySettingsAndReportsAnUnresolvableHo
     EXPECT_FALSE(lone.transport->linkState().relayEp);
 }
 
-TEST(LoopbackTransport, StopsWithinAPollIntervalAndStaysStopped)
+TEST_F(LoneTransport, SendsFramesOnlyWhileConnectedAndWithinTheChunkBoundThenStaysStopped)
 {
-    log::Capture logs;
-    UdpProbe peer;
-    TestTransport lone({});
-    lone.linkTo(nullptr);
-    lone.transport->start();
-    const transport::Endpoint target{0x7F000001, lone.transport->localPort()};
-    peer.send(transport::makePingOrPong(Kind::ping, 1), target);
-    ASSERT_TRUE(waitFor([&] { return lone.transport->linkState().connected; }, 2s));
-    EXPECT_TRUE(lone.transport->sendFrame(Bytes{1, 2, 3}));
-    while (peer.receive(50ms)) {
-    }
-
-    lone.transport->stop();
-    EXPECT_FALSE(lone.transport->linkState().connected);
-    EXPECT_FALSE(lone.transport->sendFrame(Bytes{1, 2, 3}));
-    // A ping that reaches the worker's last pass does not connect it again.
-    peer.send(transport::makePingOrPong(Kind::ping, 3), target);
-    ASSERT_TRUE(waitFor([&] { return logs.contains("Tavoro p2p: 已停止"); }, 1s));
-    EXPECT_FALSE(lone.transport->linkState().connected);
-    EXPECT_EQ(logs.count("Tavoro p2p: 对端可达"), 1u);
-    while (peer.receive(50ms)) {
-    }
-    lone.transport->start();
-    EXPECT_EQ(logs.count("UDP socket 已就绪"), 1u);
-    peer.send(transport::makePingOrPong(Kind::ping, 2), target);
-    EXPECT_FALSE(peer.receive(300ms)); // the socket is closed: no pong
-}
-
-TEST(LoopbackTransport, SendFrameRefusesBeforeConnectingAndAboveTheChunkBound)
-{
-    UdpProbe peer;
-    TestTransport lone({});
     EXPECT_FALSE(lone.transport->sendFrame(Bytes{1}));
-    lone.linkTo(nullptr);
     lone.transport->start();
+    const auto address = target();
     EXPECT_FALSE(lone.transport->sendFrame(Bytes{1}));
-    peer.send(transport::makePingOrPong(Kind::ping, 1), {0x7F000001, lone.transport->localPort()});
+    peer.send(transport::makePingOrPong(Kind::ping, 1), address);
     ASSERT_TRUE(waitFor([&] { return lone.transport->linkState().connected; }, 2s));
     ASSERT_TRUE(peer.receive(1s)); // the pong
-    while (peer.receive(150ms)) {
-    }
+    peer.drain(150ms);
     EXPECT_FALSE(lone.transport->sendFrame(Bytes(72'088'501)));
     // Nothing but pings may follow a refused frame.
     while (auto datagram = peer.receive(150ms)) {
@@ -340,17 +229,31 @@ TEST(LoopbackTransport, SendFrameRefusesBeforeConnectingAndAboveTheChunkBound)
         chunks += datagram->bytes[5] == 2 ? 1 : 0;
     }
     EXPECT_EQ(chunks, 4); // two chunks, sent twice
+
+    lone.transport->stop();
+    EXPECT_FALSE(lone.transport->linkState().connected);
+    EXPECT_FALSE(lone.transport->sendFrame(Bytes{1, 2, 3}));
+    // A ping that reaches the worker's last pass does not connect it again.
+    peer.send(transport::makePingOrPong(Kind::ping, 3), address);
+    ASSERT_TRUE(waitFor([&] { return logs.contains("Tavoro p2p: 已停止"); }, 1s));
+    EXPECT_FALSE(lone.transport->linkState().connected);
+    EXPECT_EQ(logs.count("Tavoro p2p: 对端可达"), 1u);
+    peer.drain(50ms);
+    lone.transport->start();
+    EXPECT_EQ(logs.count("UDP socket 已就绪"), 1u);
+    peer.send(transport::makePingOrPong(Kind::ping, 2), address);
+    EXPECT_FALSE(peer.receive(300ms)); // the socket is closed: no pong
 }
 
 TEST(LoopbackTransport, CanBeDestroyedFromItsOwnCallback)
 {
     log::Capture logs;
     UdpProbe peer;
-    auto owner = std::make_shared<TestTransport>(std::vector<transport::StunServer>{});
+    auto owner = std::make_shared<TestTransport>();
     std::weak_ptr<TestTransport> weakOwner = owner;
     std::atomic<bool> released{false};
     auto holder = std::make_shared<std::shared_ptr<TestTransport>>(owner);
-    owner->transport->onInput = [holder, &released](std::vector<std::uint8_t>) {
+    owner->transport->onInput = [holder, &released](Bytes) {
         holder->reset(); // the last owner lets go on the worker thread
         released = true;
     };
@@ -373,17 +276,6 @@ TEST(StunNames, ResolveAwayFromTheWorkerAndRetryAfterFailure)
     EXPECT_EQ(resolver.resolve("localhost", 19302), (transport::Endpoint{0x7F000001, 19302})); // remembered
     EXPECT_FALSE(resolver.resolve("stun.invalid", 3478, deadline()));
     EXPECT_FALSE(resolver.resolve("stun.invalid", 3478, deadline()));
-}
-
-TEST(LoopbackTransport, StunServerGivenByNameIsAskedInTheFirstRound)
-{
-    log::Capture logs;
-    LoopbackStunResponder stun;
-    TestTransport lone({{"stun.invalid", 3478}, {"localhost", stun.port()}});
-    lone.linkTo(nullptr);
-    lone.transport->start();
-    ASSERT_TRUE(waitFor([&] { return lone.received->read([](Received& r) { return !r.signals.empty(); }); }, 2s));
-    EXPECT_EQ(lone.received->read([](Received& r) { return r.signals.front(); })["candidates"].back()["type"], "srflx");
 }
 
 } // namespace

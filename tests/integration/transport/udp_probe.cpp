@@ -70,40 +70,6 @@ LoopbackStunResponder::~LoopbackStunResponder()
     thread_.join();
 }
 
-UdpForwarder::UdpForwarder(transport::Endpoint server) : server_(server), thread_([this] { run(); }) {}
-
-UdpForwarder::~UdpForwarder()
-{
-    stop_ = true;
-    thread_.join();
-}
-
-std::vector<UdpForwarder::Sent> UdpForwarder::sent() const
-{
-    std::lock_guard guard(mutex_);
-    return sent_;
-}
-
-void UdpForwarder::run()
-{
-    while (!stop_) {
-        if (auto fromClient = front_.receive(std::chrono::milliseconds(5))) {
-            {
-                std::lock_guard guard(mutex_);
-                client_ = fromClient->from;
-                sent_.push_back({fromClient->at, fromClient->bytes.size() > 5 ? fromClient->bytes[5] : std::uint8_t{0xFF}});
-            }
-            back_.send(fromClient->bytes, server_);
-        }
-        while (auto fromServer = back_.receive(std::chrono::milliseconds(0))) {
-            std::lock_guard guard(mutex_);
-            if (client_) {
-                front_.send(fromServer->bytes, *client_);
-            }
-        }
-    }
-}
-
 std::uint16_t freeUdpPort()
 {
     return UdpProbe().port();

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <thread>
@@ -30,6 +29,12 @@ public:
         std::chrono::steady_clock::time_point at;
     };
     std::optional<Datagram> receive(std::chrono::milliseconds timeout) const;
+    // Reads until nothing arrives within `quiet`.
+    void drain(std::chrono::milliseconds quiet) const
+    {
+        while (receive(quiet)) {
+        }
+    }
 
 private:
     core::UniqueFd fd_;
@@ -46,34 +51,6 @@ public:
 private:
     UdpProbe probe_;
     std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
-// Stands between one client and a server like a NAT would: what the client sends to port() goes on to
-// the server from the forwarder's own socket, and the server's answers come back to the client. Notes
-// the time and kind byte of every datagram the client sent.
-class UdpForwarder {
-public:
-    explicit UdpForwarder(transport::Endpoint server);
-    ~UdpForwarder();
-    std::uint16_t port() const { return front_.port(); }
-
-    struct Sent {
-        std::chrono::steady_clock::time_point at;
-        std::uint8_t kind = 0xFF; // byte 5, or 0xFF for a datagram shorter than 6 bytes
-    };
-    std::vector<Sent> sent() const;
-
-private:
-    void run();
-
-    transport::Endpoint server_;
-    UdpProbe front_;
-    UdpProbe back_;
-    std::atomic<bool> stop_{false};
-    mutable std::mutex mutex_; // guards client_ and sent_
-    std::optional<transport::Endpoint> client_;
-    std::vector<Sent> sent_;
     std::thread thread_;
 };
 

@@ -17,7 +17,7 @@ std::vector<std::string> texts(const std::vector<Endpoint>& endpoints)
     return out;
 }
 
-TEST(Advertisement, ListsHostAddressesThenTheReflexiveOne)
+TEST(Advertisement, ListsHostAddressesThenTheReflexiveOneAndParsesBack)
 {
     const auto payload = makeAdvertisement({"10.0.0.2", "192.168.1.5"}, 4000, Reflexive{"203.0.113.9", 61000});
     EXPECT_EQ(payload, Json::parse(R"({"candidates": [
@@ -25,12 +25,8 @@ TEST(Advertisement, ListsHostAddressesThenTheReflexiveOne)
         {"ip": "192.168.1.5", "port": 4000, "type": "host"},
         {"ip": "203.0.113.9", "port": 61000, "type": "srflx"}]})"));
     EXPECT_EQ(makeAdvertisement({}, 4000, std::nullopt), Json::parse(R"({"candidates": []})"));
-}
-
-TEST(Advertisement, RoundTripsThroughTheParser)
-{
-    const auto payload = makeAdvertisement({"10.0.0.2"}, 4000, Reflexive{"203.0.113.9", 61000});
-    EXPECT_EQ(texts(parseCandidates("ice", payload)), (std::vector<std::string>{"10.0.0.2:4000", "203.0.113.9:61000"}));
+    EXPECT_EQ(texts(parseCandidates("ice", payload)),
+        (std::vector<std::string>{"10.0.0.2:4000", "192.168.1.5:4000", "203.0.113.9:61000"}));
 }
 
 TEST(CandidateParsing, SkipsMalformedRecords)
@@ -60,14 +56,11 @@ TEST(CandidateParsing, IgnoresOtherKindsAndPayloadsWithoutARecordArray)
     EXPECT_TRUE(parseCandidates("ice", Json::parse(R"({"candidates": [{"ip": "10.0.0.1", "port": 5000}, 3]})")).empty());
 }
 
-TEST(StunTable, DefaultsToTheRendezvousResponderThenFourPublicServers)
+TEST(StunTable, DefaultsToTheRendezvousResponderFirst)
 {
-    const auto table = defaultStunServers();
-    ASSERT_EQ(table.size(), 5u);
-    EXPECT_EQ(table[0], (StunServer{"127.0.0.1", 3478}));
-    EXPECT_EQ(std::count_if(table.begin() + 1, table.end(), [](const StunServer& s) { return s.port == 3478; }), 3);
-    EXPECT_EQ(table[4].port, 19302);
+    EXPECT_EQ(defaultStunServers()[0], (StunServer{"127.0.0.1", 3478}));
     EXPECT_EQ(defaultStunServers("rv.example")[0], (StunServer{"rv.example", 3478}));
+    EXPECT_EQ(defaultStunServers().size(), 5u);
 }
 
 TEST(StunTable, ParsesHostPortEntries)

@@ -25,24 +25,15 @@ TEST(DatagramHeader, IsBigEndianWithMagicVersionAndClearHighKindBit)
     EXPECT_EQ(out, (Bytes{'A', 'U', 'R', 'P', 1, 0x02, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
 }
 
-TEST(DatagramHeader, ParsesFieldsAndIgnoresBytesBeyondThePayload)
+TEST(DatagramHeader, ParsesFieldsIgnoringTheKindHighBitAndBytesBeyondThePayload)
 {
-    auto bytes = chunkDatagram(2, 3, 5);
-    bytes[16] = 'x';
-    bytes[17] = 'y';
-    bytes[18] = 'z';
+    auto bytes = chunkDatagram(0x82, 3, 5);
+    std::copy_n("xyz", 3, bytes.begin() + 16);
     const auto datagram = parseDatagram(bytes);
     ASSERT_TRUE(datagram);
-    EXPECT_EQ(datagram->header.kind, 2);
+    EXPECT_EQ(datagram->header.kind, static_cast<std::uint8_t>(Kind::chunk));
     EXPECT_EQ(datagram->header.frameId, 7u);
     EXPECT_EQ(Bytes(datagram->payload.begin(), datagram->payload.end()), (Bytes{'x', 'y', 'z'}));
-}
-
-TEST(DatagramHeader, KindByteHighBitIsIgnored)
-{
-    const auto datagram = parseDatagram(chunkDatagram(0x82, 4));
-    ASSERT_TRUE(datagram);
-    EXPECT_EQ(datagram->header.kind, static_cast<std::uint8_t>(Kind::chunk));
 }
 
 TEST(DatagramHeader, RejectsShortWrongVersionWrongMagicAndOverlongPayload)
@@ -63,13 +54,11 @@ TEST(DatagramHeader, RejectsShortWrongVersionWrongMagicAndOverlongPayload)
 
 TEST(Demultiplexing, StunSuccessResponseIsNeverATransportDatagram)
 {
-    // 20 bytes that start 0x01 0x01 with the cookie at 4..7 are STUN, whatever else they hold.
     Bytes stun = {0x01, 0x01, 0x00, 0x00, 0x21, 0x12, 0xA4, 0x42, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
     EXPECT_EQ(classify(stun), DatagramClass::stunResponse);
     EXPECT_EQ(classify(std::span(stun).first(19)), DatagramClass::junk);
-    auto request = stun;
-    request[1] = 0x00; // a Binding request is not something the transport answers
-    EXPECT_EQ(classify(request), DatagramClass::junk);
+    stun[1] = 0x00; // a Binding request is not something the transport answers
+    EXPECT_EQ(classify(stun), DatagramClass::junk);
     EXPECT_EQ(classify(chunkDatagram(2, 0)), DatagramClass::transport);
 }
 
@@ -78,16 +67,13 @@ TEST(PingPong, AreTwentyBytesWithTheIdTwice)
     const auto ping = makePingOrPong(Kind::ping, 0xDEADBEEF);
     EXPECT_EQ(Bytes(ping.begin(), ping.end()),
         (Bytes{'A', 'U', 'R', 'P', 1, 0, 0xDE, 0xAD, 0xBE, 0xEF, 0, 0, 0, 1, 0, 4, 0xDE, 0xAD, 0xBE, 0xEF}));
-    const auto pong = makePingOrPong(Kind::pong, 5);
-    EXPECT_EQ(pong[5], 1);
-    EXPECT_EQ(u32(pong, 16), 5u);
+    EXPECT_EQ(makePingOrPong(Kind::pong, 5)[5], 1);
 }
 
 TEST(RelayBind, CarriesOneToEightyTokenBytes)
 {
     std::array<std::uint8_t, kHeaderSize + kMaxRelayTokenBytes> out{};
-    const Bytes token(80, 't');
-    ASSERT_EQ(writeRelayBind(out, token), 96u);
+    ASSERT_EQ(writeRelayBind(out, Bytes(80, 't')), 96u);
     EXPECT_EQ(out[5], 8);
     EXPECT_EQ(u32(out, 6), 0u);
     EXPECT_EQ(u16(out, 12), 1);
@@ -97,38 +83,31 @@ TEST(RelayBind, CarriesOneToEightyTokenBytes)
     EXPECT_EQ(writeRelayBind(out, Bytes{}), 0u);
 }
 
-TEST(Chunker, CutsAt1100Bytes)
+TEST(Chunker, CutsAt1100BytesUpTo65535Chunks)
 {
     EXPECT_EQ(chunkCount(0), 1);
-    EXPECT_EQ(chunkCount(1), 1);
     EXPECT_EQ(chunkCount(1100), 1);
     EXPECT_EQ(chunkCount(1101), 2);
     EXPECT_EQ(chunkCount(72'088'500), 65535);
     EXPECT_FALSE(chunkCount(72'088'501));
-}
 
-TEST(Chunker, WritesEachChunkWithItsSliceOfTheFrame)
-{
     Bytes frame(1101);
     for (std::size_t i = 0; i < frame.size(); ++i) {
         frame[i] = static_cast<std::uint8_t>(i * 7);
     }
     std::array<std::uint8_t, kMaxDatagram> out{};
     ASSERT_EQ(writeChunk(out, 9, 0, 2, frame), kMaxDatagram);
-    auto first = parseDatagram(std::span(out).first(kMaxDatagram));
+    const auto first = parseDatagram(out);
     ASSERT_TRUE(first);
     EXPECT_EQ(first->header.kind, 2);
     EXPECT_EQ(first->header.frameId, 9u);
     EXPECT_EQ(first->header.chunkCount, 2);
     EXPECT_TRUE(std::equal(first->payload.begin(), first->payload.end(), frame.begin()));
-
     ASSERT_EQ(writeChunk(out, 9, 1, 2, frame), 17u);
     EXPECT_EQ(u16(out, 10), 1);
     EXPECT_EQ(u16(out, 14), 1);
     EXPECT_EQ(out[16], frame[1100]);
-
     EXPECT_EQ(writeChunk(out, 10, 0, 1, Bytes{}), 16u);
-    EXPECT_EQ(u16(out, 14), 0);
 }
 
 } // namespace

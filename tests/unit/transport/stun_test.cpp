@@ -41,65 +41,49 @@ TEST(StunRequest, IsTwentyBytesWithTheCookieAndTransaction)
         (Bytes{0, 1, 0, 0, 0x21, 0x12, 0xA4, 0x42, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
 }
 
-TEST(StunResponse, ReadsXorMappedAddress)
+TEST(StunResponse, ReadsXorMappedAddressSkippingOtherPaddedAttributes)
 {
-    const auto mapped = parseBindingResponse(response({{0x0020, kXorValue}}), kTxn);
+    const auto mapped = parseBindingResponse(
+        response({{0x8022, Bytes{'c', 'o', 't', 'u', 'r', 'n'}}, {0x0001, kPlainValue}, {0x0020, kXorValue}}), kTxn);
     ASSERT_TRUE(mapped);
     EXPECT_EQ(mapped->addressText(), "203.0.113.7");
     EXPECT_EQ(mapped->port, 40000);
     EXPECT_TRUE(parseBindingResponse(response({{0x8020, kXorValue}}), kTxn));
 }
 
-TEST(StunResponse, SkipsOtherAttributesWithPaddingToReachTheAddress)
-{
-    const auto mapped = parseBindingResponse(
-        response({{0x8022, Bytes{'c', 'o', 't', 'u', 'r', 'n'}}, {0x0001, kPlainValue}, {0x0020, kXorValue}}), kTxn);
-    ASSERT_TRUE(mapped);
-    EXPECT_EQ(mapped->port, 40000);
-}
-
-TEST(StunResponse, IgnoresAnotherTransaction)
+TEST(StunResponse, RejectsWhatCarriesNoUsableXorAddressForOurTransaction)
 {
     TransactionId other = kTxn;
     other[11] = 99;
-    EXPECT_FALSE(parseBindingResponse(response({{0x0020, kXorValue}}, other), kTxn));
-}
-
-TEST(StunResponse, IgnoresOnlyMappedAddressAndNonIpv4OrShortValues)
-{
-    EXPECT_FALSE(parseBindingResponse(response({{0x0001, kPlainValue}}), kTxn));
     Bytes ipv6 = kXorValue;
     ipv6[1] = 0x02;
-    EXPECT_FALSE(parseBindingResponse(response({{0x0020, ipv6}}), kTxn));
-    EXPECT_FALSE(parseBindingResponse(response({{0x0020, Bytes(kXorValue.begin(), kXorValue.begin() + 7)}}), kTxn));
-    EXPECT_FALSE(parseBindingResponse(response({}), kTxn));
-}
-
-TEST(StunResponse, AnAttributeRunningPastTheEndSpoilsTheWholeResponse)
-{
-    auto bytes = response({{0x8022, Bytes{1, 2, 3, 4}}, {0x0020, kXorValue}});
-    putU16(bytes, 22, 200); // the first attribute claims more than the message holds
-    EXPECT_FALSE(parseBindingResponse(bytes, kTxn));
-
+    auto pastTheEnd = response({{0x8022, Bytes{1, 2, 3, 4}}, {0x0020, kXorValue}});
+    putU16(pastTheEnd, 22, 200); // the first attribute claims more than the message holds
     auto truncated = response({{0x0020, kXorValue}});
-    truncated.resize(truncated.size() - 1); // the datagram ends inside the value
-    EXPECT_FALSE(parseBindingResponse(truncated, kTxn));
+    truncated.pop_back(); // the datagram ends inside the value
+    auto headerCut = response({{0x8022, Bytes{1, 2, 3, 4}}, {0x0020, kXorValue}});
+    putU16(headerCut, 2, 8 + 2); // two bytes of the second attribute header only
+    auto beyondLength = response({{0x8022, Bytes{1, 2, 3, 4}}, {0x0020, kXorValue}});
+    putU16(beyondLength, 2, 8); // the address lies beyond the declared message
+    const std::pair<const char*, Bytes> cases[] = {
+        {"another transaction", response({{0x0020, kXorValue}}, other)},
+        {"only MAPPED-ADDRESS", response({{0x0001, kPlainValue}})},
+        {"IPv6 family", response({{0x0020, ipv6}})},
+        {"short value", response({{0x0020, Bytes(kXorValue.begin(), kXorValue.begin() + 7)}})},
+        {"no attributes", response({})},
+        {"attribute past the end", pastTheEnd},
+        {"datagram ends in the value", truncated},
+        {"length ends in an attribute header", headerCut},
+        {"address beyond the declared length", beyondLength},
+    };
+    for (const auto& [name, bytes] : cases) {
+        EXPECT_FALSE(parseBindingResponse(bytes, kTxn)) << name;
+    }
 
-    auto header = response({{0x0020, kXorValue}});
-    putU16(header, 2, 14); // message length ends inside the next attribute header
-    header.resize(20 + 14);
-    putU16(header, 2, 14);
-    EXPECT_TRUE(parseBindingResponse(header, kTxn)); // the address came first
-    auto broken = response({{0x8022, Bytes{1, 2, 3, 4}}, {0x0020, kXorValue}});
-    putU16(broken, 2, 8 + 2); // two bytes of the second attribute header only
-    EXPECT_FALSE(parseBindingResponse(broken, kTxn));
-}
-
-TEST(StunResponse, WalksOnlyUpToTheDeclaredLength)
-{
-    auto bytes = response({{0x8022, Bytes{1, 2, 3, 4}}, {0x0020, kXorValue}});
-    putU16(bytes, 2, 8); // the address lies beyond the declared message
-    EXPECT_FALSE(parseBindingResponse(bytes, kTxn));
+    auto addressFirst = response({{0x0020, kXorValue}});
+    addressFirst.resize(20 + 14);
+    putU16(addressFirst, 2, 14); // the length ends inside the header after the address
+    EXPECT_TRUE(parseBindingResponse(addressFirst, kTxn));
 }
 
 TEST(StunServerSide, AnswersARequestWithTheSourceAddress)
