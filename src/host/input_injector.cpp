@@ -1,7 +1,7 @@
 #include "host/input_injector.h"
 
 #include "core/json_fields.h"
-#include "host/key_table.h"
+#include "protocol/key_codes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -137,11 +137,8 @@ void InputInjector::wheel(const nlohmann::json& message)
 void InputInjector::key(const nlohmann::json& message)
 {
     const auto vk = int32Field(message, "vk");
-    if (!vk) {
-        return;
-    }
-    if (const auto keysym = keysymForVk(*vk)) {
-        sink_.key(*keysym, json::boolField(message, "down"));
+    if (vk && protocol::isKnownKeyCode(*vk)) {
+        sink_.key(static_cast<protocol::KeyCode>(*vk), json::boolField(message, "down"));
     }
 }
 

@@ -18,8 +18,9 @@ public:
     virtual void button(int x, int y, MouseButton button, bool down) = 0;
     // Wheel steps: positive vertical scrolls up, positive horizontal scrolls left.
     virtual void scroll(int verticalSteps, int horizontalSteps) = 0;
-    // An X keysym; a key the host's keyboard cannot produce is ignored.
-    virtual void key(std::uint32_t keysym, bool down) = 0;
+    // A key code as it travels in "key" input messages (only known codes are passed); a key the host's
+    // keyboard cannot produce is ignored.
+    virtual void key(std::uint16_t code, bool down) = 0;
 };
 
 } // namespace tavoro::platform

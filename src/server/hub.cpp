@@ -2,6 +2,7 @@
 
 #include "core/json_fields.h"
 #include "core/log.h"
+#include "protocol/media_frame.h"
 #include "server/identifiers.h"
 
 #include <array>
@@ -120,14 +121,11 @@ void Hub::binary(ConnectionId id, const SharedBytes& bytes)
     if (it == connections_.end() || it->second.deviceId.empty() || it->second.refused) {
         return;
     }
-    if (!bytes || bytes->size() < 10 || (*bytes)[0] != 0xFE) {
+    const auto relay = bytes ? protocol::parseRelayMessage(*bytes) : std::nullopt;
+    if (!relay || !isDeviceId(relay->peer)) {
         return;
     }
-    const std::string target(bytes->begin() + 1, bytes->begin() + 10);
-    if (!isDeviceId(target)) {
-        return;
-    }
-    if (auto connection = directory_.connectionOf(target)) {
+    if (auto connection = directory_.connectionOf(std::string(relay->peer))) {
         sink_.sendBinary(*connection, bytes);
     }
 }

@@ -19,7 +19,7 @@ public:
             std::abort();
         }
     }
-    void key(std::uint32_t, bool) override {}
+    void key(std::uint16_t, bool) override {}
 
 private:
     static void check(int x, int y)

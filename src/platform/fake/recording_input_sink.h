@@ -3,14 +3,13 @@
 #include "platform/input_sink.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 namespace tavoro::platform::fake {
 
 // Records every posted event as one line of text, e.g. "move 720 450 moved", "button 10 20 left down",
-// "scroll 3 0", "key 0x61 down". Not thread-safe (the injector serialises its calls).
+// "scroll 3 0", "key 65 down". Not thread-safe (the injector serialises its calls).
 class RecordingInputSink final : public InputSink {
 public:
     std::vector<std::string> events;
@@ -31,11 +30,9 @@ public:
     {
         events.push_back("scroll " + std::to_string(verticalSteps) + " " + std::to_string(horizontalSteps));
     }
-    void key(std::uint32_t keysym, bool down) override
+    void key(std::uint16_t code, bool down) override
     {
-        char hex[16];
-        std::snprintf(hex, sizeof hex, "0x%x", keysym);
-        events.push_back(std::string("key ") + hex + (down ? " down" : " up"));
+        events.push_back("key " + std::to_string(code) + (down ? " down" : " up"));
     }
 };
 

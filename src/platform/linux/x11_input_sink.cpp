@@ -1,5 +1,7 @@
 #include "platform/linux/x11_input_sink.h"
 
+#include "platform/linux/x11_key_map.h"
+
 #include <xcb/xtest.h>
 
 #include <cstdlib>
@@ -87,12 +89,13 @@ void X11InputSink::scroll(int verticalSteps, int horizontalSteps)
     xcb_flush(connection_->get());
 }
 
-void X11InputSink::key(std::uint32_t keysym, bool down)
+void X11InputSink::key(std::uint16_t code, bool down)
 {
-    if (!keySymbols_) {
+    const auto keysym = keysymForVk(code);
+    if (!keySymbols_ || !keysym) {
         return;
     }
-    XcbReply<xcb_keycode_t> keycodes(xcb_key_symbols_get_keycode(keySymbols_.get(), keysym));
+    XcbReply<xcb_keycode_t> keycodes(xcb_key_symbols_get_keycode(keySymbols_.get(), *keysym));
     if (!keycodes || keycodes.get()[0] == XCB_NO_SYMBOL) {
         return;
     }

@@ -23,7 +23,7 @@ public:
     void moveTo(int x, int y, MouseMotion motion) override;
     void button(int x, int y, MouseButton button, bool down) override;
     void scroll(int verticalSteps, int horizontalSteps) override;
-    void key(std::uint32_t keysym, bool down) override;
+    void key(std::uint16_t code, bool down) override;
 
 private:
     struct FreeKeySymbols {

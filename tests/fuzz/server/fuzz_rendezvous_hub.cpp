@@ -4,6 +4,7 @@
 // forwarded one must carry "from", and nothing may reach a connection that never spoke.
 #include "platform/fake/manual_clock.h"
 #include "platform/fake/sequence_random.h"
+#include "protocol/media_frame.h"
 #include "server/hub.h"
 
 #include <cstdlib>
@@ -32,7 +33,7 @@ struct CheckingSink final : server::ConnectionSink {
     }
     void sendBinary(server::ConnectionId id, server::SharedBytes bytes) override
     {
-        if (!bound.contains(id) || !bytes || bytes->size() < 10 || (*bytes)[0] != 0xFE) {
+        if (!bound.contains(id) || !bytes || !protocol::parseRelayMessage(*bytes)) {
             std::abort();
         }
     }

@@ -317,8 +317,8 @@ TEST_F(HubTest, BinaryRelayNeedsTheMarkerAnOnlineTargetAndABoundSender)
     online(kA, kIdA);
     online(kB, kIdB);
     open(kC);
-    auto message = [](std::uint8_t marker, const std::string& id) {
-        auto bytes = std::make_shared<std::vector<std::uint8_t>>(11, 0x02);
+    auto message = [](std::uint8_t marker, const std::string& id, std::size_t size = 11) {
+        auto bytes = std::make_shared<std::vector<std::uint8_t>>(size, 0x02);
         (*bytes)[0] = marker;
         std::copy(id.begin(), id.end(), bytes->begin() + 1);
         return SharedBytes(bytes);
@@ -327,7 +327,7 @@ TEST_F(HubTest, BinaryRelayNeedsTheMarkerAnOnlineTargetAndABoundSender)
     hub().binary(kA, message(0xFD, kIdB));
     hub().binary(kA, message(0xFE, "100000009"));
     hub().binary(kA, message(0xFE, "10000000x"));
-    hub().binary(kA, std::make_shared<std::vector<std::uint8_t>>(9, 0xFE));
+    hub().binary(kA, message(0xFE, kIdB, 10));
     EXPECT_TRUE(sink.binaries.empty());
     const auto good = message(0xFE, kIdB);
     hub().binary(kA, good);

@@ -1,8 +1,21 @@
-#include "host/frame_writer.h"
+#include "protocol/media_frame.h"
 
 #include <algorithm>
 
-namespace tavoro::host {
+namespace tavoro::protocol {
+
+namespace {
+
+std::uint32_t readLE32(std::span<const std::uint8_t> bytes)
+{
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) {
+        value = (value << 8) | bytes[static_cast<std::size_t>(i)];
+    }
+    return value;
+}
+
+} // namespace
 
 void appendLE32(std::vector<std::uint8_t>& out, std::uint32_t value)
 {
@@ -39,4 +52,23 @@ std::optional<std::vector<std::uint8_t>> buildRelayMessage(std::string_view peer
     return message;
 }
 
-} // namespace tavoro::host
+std::optional<FrameBody> parseFrameBody(std::span<const std::uint8_t> body)
+{
+    if (body.size() < frameHeaderSize) {
+        return std::nullopt;
+    }
+    return FrameBody{body[0], readLE32(body.subspan(1, 4)), readLE32(body.subspan(5, 4)),
+        body.subspan(frameHeaderSize)};
+}
+
+std::optional<RelayMessage> parseRelayMessage(std::span<const std::uint8_t> message)
+{
+    if (message.size() <= relayHeaderSize || message[0] != relayMarker) {
+        return std::nullopt;
+    }
+    const auto peer = message.subspan(1, relayIdSize);
+    return RelayMessage{std::string_view(reinterpret_cast<const char*>(peer.data()), peer.size()),
+        message.subspan(relayHeaderSize)};
+}
+
+} // namespace tavoro::protocol
