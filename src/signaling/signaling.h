@@ -2,6 +2,7 @@
 
 #include "core/event_loop.h"
 #include "core/scheduler.h"
+#include "protocol/message_sender.h"
 #include "signaling/websocket_task.h"
 
 #include <nlohmann/json.hpp>
@@ -29,13 +30,13 @@ namespace tavoro::signaling {
 // stateMutex_, never the other way round.
 // Destruction stops the signaling thread first, so no callback runs once the destructor has begun;
 // it must not run on the signaling thread itself.
-class Signaling {
+class Signaling final : public protocol::MessageSender {
 public:
     static constexpr const char* kVersion = "0.58.20";
     static constexpr const char* kOs = "linux";
 
     Signaling(std::shared_ptr<WebSocketConnector> connector, core::Scheduler& mainScheduler);
-    ~Signaling();
+    ~Signaling() override;
     Signaling(const Signaling&) = delete;
     Signaling& operator=(const Signaling&) = delete;
 
@@ -49,8 +50,8 @@ public:
 
     // Sends {payload…, "type": type, "seq": n}. Dropped silently when payload is not an object, when it
     // cannot be serialised, or when there is no socket.
-    void send(const std::string& type, nlohmann::json payload = nlohmann::json::object());
-    void sendBinary(std::vector<std::uint8_t> bytes);
+    void send(const std::string& type, nlohmann::json payload = nlohmann::json::object()) override;
+    void sendBinary(std::vector<std::uint8_t> bytes) override;
     void sendHello();
     void sendRegister();
 

@@ -4,6 +4,7 @@
 #include "core/json_fields.h"
 #include "platform/secure_random.h"
 #include "transport/endpoint.h"
+#include "transport/peer_link.h"
 #include "transport/stun_servers.h"
 
 #include <cstdint>
@@ -32,49 +33,31 @@ namespace tavoro::transport {
 // state (candidates, selected address, connected flag, reflexive address, ping ids and times, rtt,
 // relay settings). `sendFrame` holds it for all datagrams of one frame. Owners that hold a lock of
 // their own (a session's `mcLock`) take it before calling `linkState` or `stop`.
-class P2PTransport {
+class P2PTransport final : public PeerLink {
 public:
     struct Settings {
         std::vector<StunServer> stunServers = defaultStunServers();
     };
 
-    // What the owner reads under `lock`: `_connected`, `_rttMs`, `selected` and `relayEp`.
-    struct LinkState {
-        bool connected = false;
-        int rttMs = -1; // -1 until a pong answered the latest ping
-        std::optional<Endpoint> selected;
-        std::optional<Endpoint> relayEp;
-        // Media go through the relay: the selected address is the relay's.
-        bool relayed() const { return selected && relayEp && *selected == *relayEp; }
-    };
-
-    using SignalCallback = std::function<void(const std::string& kind, const json::Json& payload)>;
-    using FrameCallback = std::function<void(std::vector<std::uint8_t> frame)>;
-    using InputCallback = std::function<void(std::vector<std::uint8_t> payload)>;
-
     // The clock gives uptime in ms; random makes the STUN transaction id (once, here).
     P2PTransport(Settings settings, std::shared_ptr<const core::Clock> clock, platform::SecureRandom& random);
-    ~P2PTransport(); // stops, and waits for the worker unless called on it
+    ~P2PTransport() override; // stops, and waits for the worker unless called on it
     P2PTransport(const P2PTransport&) = delete;
     P2PTransport& operator=(const P2PTransport&) = delete;
 
-    SignalCallback onSignal; // kind "ice", payload {"candidates": [...]}: for the peer's ingestSignal
-    FrameCallback onFrame;   // one whole reassembled frame
-    InputCallback onInput;   // the payload of one input datagram
-
     // Opens the socket and starts the worker; nothing when already started or stopped.
-    void start();
+    void start() override;
     // Configures the call's UDP relay; ignored unless host is set, port is 1 to 65535 and token is set.
-    void setRelay(const std::string& host, std::int64_t port, const std::string& token);
+    void setRelay(const std::string& host, std::int64_t port, const std::string& token) override;
     // Takes the peer's candidates from its "ice" advertisement.
-    void ingestSignal(std::string_view kind, const json::Json& payload);
+    void ingestSignal(std::string_view kind, const json::Json& payload) override;
     // Chunks the frame and sends it twice to the selected address. False when nothing was sent: stopped,
     // not connected, no socket, nothing selected, or more than 65535 chunks needed.
-    bool sendFrame(std::span<const std::uint8_t> data);
+    bool sendFrame(std::span<const std::uint8_t> data) override;
     // Sets `stopFlag` and clears `_connected`; the worker closes the socket within about 100 ms.
-    void stop();
+    void stop() override;
 
-    LinkState linkState() const;
+    LinkState linkState() const override;
     std::uint16_t localPort() const;
 
 private:
