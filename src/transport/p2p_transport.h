@@ -21,7 +21,9 @@ namespace tavoro::transport {
 // The UDP path between one host session and one control session: finds this side's addresses (local
 // interfaces and STUN), advertises them through `onSignal`, pings the peer's addresses to punch holes,
 // selects the address that answers (directly or through the call's UDP relay), measures the round-trip
-// time, carries media frames (each chunked and sent twice) and reassembles the peer's.
+// time, carries media frames (each chunked and sent twice) and reassembles the peer's. Input datagrams
+// are taken from the selected address only. After 3 s without a datagram from the selected address the
+// path counts as down (`connected` false) and every address is pinged again until the peer answers.
 //
 // Threads: `start`, `setRelay`, `ingestSignal`, `sendFrame`, `stop` and `linkState` may be called from
 // any thread. One worker thread "tavoro.p2p" does all receiving, STUN, pinging, relay binding and
@@ -30,8 +32,10 @@ namespace tavoro::transport {
 //
 // Locks: `lock` guards the socket handle, `localPort`, `stopFlag`, `nextFrameId` and the connectivity
 // state (candidates, selected address, connected flag, reflexive address, ping ids and times, rtt,
-// relay settings). `sendFrame` holds it for all datagrams of one frame. Owners that hold a lock of
-// their own (a session's `mcLock`) take it before calling `linkState` or `stop`.
+// when the peer was last heard, relay settings). `sendFrame` holds it for all datagrams of one frame;
+// the worker holds it briefly for every datagram it receives from the peer, so a frame being sent
+// delays receiving. Owners that hold a lock of their own (a session's `mcLock`) take it before calling
+// `linkState` or `stop`.
 class P2PTransport {
 public:
     struct Settings {
@@ -40,9 +44,9 @@ public:
 
     // What the owner reads under `lock`: `_connected`, `_rttMs`, `selected` and `relayEp`.
     struct LinkState {
-        bool connected = false;
-        int rttMs = -1; // -1 until a pong answered the latest ping
-        std::optional<Endpoint> selected;
+        bool connected = false; // the peer answered and its address has not been silent for 3 s
+        int rttMs = -1;         // latest round-trip time in ms, kept while the path is down; -1 until one
+        std::optional<Endpoint> selected; // kept while the path is down
         std::optional<Endpoint> relayEp;
         // Media go through the relay: the selected address is the relay's.
         bool relayed() const { return selected && relayEp && *selected == *relayEp; }
