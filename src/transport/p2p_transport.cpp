@@ -68,8 +68,9 @@ private:
     void onPacket(int fd, std::span<const std::uint8_t> bytes, const Endpoint& from);
     void onPing(int fd, const Datagram& ping, const Endpoint& from);
     void onPong(const Datagram& pong, const Endpoint& from);
-    void onChunk(const Datagram& chunk);
-    void onInputDatagram(const Datagram& input);
+    void onChunk(const Datagram& chunk, const Endpoint& from);
+    void onInputDatagram(const Datagram& input, const Endpoint& from);
+    void expireIfSilent(std::uint64_t nowMs);
     void parseStun(std::span<const std::uint8_t> bytes);
     void advertise();
     void sendStun(int fd, std::chrono::steady_clock::time_point waitForNamesUntil = {});
@@ -228,6 +229,7 @@ void P2PTransport::Core::workerLoop(core::UniqueFd socket)
         }
         const std::uint64_t nowMs = now();
         const std::uint64_t elapsed = nowMs - start;
+        expireIfSilent(nowMs);
         if (schedule::stunDue(haveReflexive(), elapsed, nowMs, lastStunMs)) {
             sendStun(fd);
             lastStunMs = nowMs;
@@ -290,10 +292,10 @@ void P2PTransport::Core::onPacket(int fd, std::span<const std::uint8_t> bytes, c
         onPong(*datagram, from);
         break;
     case Kind::chunk:
-        onChunk(*datagram);
+        onChunk(*datagram, from);
         break;
     case Kind::input:
-        onInputDatagram(*datagram);
+        onInputDatagram(*datagram, from);
         break;
     default:
         break;
@@ -304,13 +306,14 @@ void P2PTransport::Core::onPing(int fd, const Datagram& ping, const Endpoint& fr
 {
     const std::uint32_t id = ping.payload.size() >= 4 ? u32(ping.payload, 0) : ping.header.frameId;
     net::sendTo(fd, makePingOrPong(Kind::pong, id), from);
+    const std::uint64_t nowMs = now();
     PeerPath::Arrival arrival;
     {
         std::lock_guard guard(lock_);
         if (stopFlag_) {
             return; // a stopped transport stays disconnected
         }
-        arrival = path_.pingFrom(from);
+        arrival = path_.pingFrom(from, nowMs);
     }
     if (!arrival.wasConnected) {
         log::info("Tavoro p2p: 对端可达 " + ipString(from) + pathLabel(arrival.viaRelay));
@@ -334,8 +337,13 @@ void P2PTransport::Core::onPong(const Datagram& pong, const Endpoint& from)
     }
 }
 
-void P2PTransport::Core::onChunk(const Datagram& chunk)
+void P2PTransport::Core::onChunk(const Datagram& chunk, const Endpoint& from)
 {
+    const std::uint64_t nowMs = now();
+    {
+        std::lock_guard guard(lock_);
+        path_.heardFrom(from, nowMs);
+    }
     auto frame = reassembler_.reassemble(chunk.header.frameId, chunk.header.chunkIndex, chunk.header.chunkCount,
         chunk.payload);
     if (frame && onFrame) {
@@ -343,10 +351,29 @@ void P2PTransport::Core::onChunk(const Datagram& chunk)
     }
 }
 
-void P2PTransport::Core::onInputDatagram(const Datagram& input)
+void P2PTransport::Core::onInputDatagram(const Datagram& input, const Endpoint& from)
 {
-    if (!input.payload.empty() && onInput) {
+    const std::uint64_t nowMs = now();
+    bool accepted = false;
+    {
+        std::lock_guard guard(lock_);
+        path_.heardFrom(from, nowMs);
+        accepted = path_.acceptsInputFrom(from);
+    }
+    if (accepted && !input.payload.empty() && onInput) {
         onInput(std::vector<std::uint8_t>(input.payload.begin(), input.payload.end()));
+    }
+}
+
+void P2PTransport::Core::expireIfSilent(std::uint64_t nowMs)
+{
+    bool expired = false;
+    {
+        std::lock_guard guard(lock_);
+        expired = path_.expireIfSilent(nowMs);
+    }
+    if (expired) {
+        log::info("Tavoro p2p: 对端 3 秒无响应，路径断开");
     }
 }
 

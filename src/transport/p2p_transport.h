@@ -22,7 +22,9 @@ namespace tavoro::transport {
 // The UDP path between one host session and one control session: finds this side's addresses (local
 // interfaces and STUN), advertises them through `onSignal`, pings the peer's addresses to punch holes,
 // selects the address that answers (directly or through the call's UDP relay), measures the round-trip
-// time, carries media frames (each chunked and sent twice) and reassembles the peer's.
+// time, carries media frames (each chunked and sent twice) and reassembles the peer's. Input datagrams
+// are taken from the selected address only. After 3 s without a datagram from the selected address the
+// path counts as down (`connected` false) and every address is pinged again until the peer answers.
 //
 // Threads: `start`, `setRelay`, `ingestSignal`, `sendFrame`, `stop` and `linkState` may be called from
 // any thread. One worker thread "tavoro.p2p" does all receiving, STUN, pinging, relay binding and
@@ -31,8 +33,10 @@ namespace tavoro::transport {
 //
 // Locks: `lock` guards the socket handle, `localPort`, `stopFlag`, `nextFrameId` and the connectivity
 // state (candidates, selected address, connected flag, reflexive address, ping ids and times, rtt,
-// relay settings). `sendFrame` holds it for all datagrams of one frame. Owners that hold a lock of
-// their own (a session's `mcLock`) take it before calling `linkState` or `stop`.
+// when the peer was last heard, relay settings). `sendFrame` holds it for all datagrams of one frame;
+// the worker holds it briefly for every datagram it receives from the peer, so a frame being sent
+// delays receiving. Owners that hold a lock of their own (a session's `mcLock`) take it before calling
+// `linkState` or `stop`.
 class P2PTransport final : public PeerLink {
 public:
     struct Settings {

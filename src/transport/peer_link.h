@@ -19,9 +19,9 @@ class PeerLink {
 public:
     // What the owner reads under the link's `lock`: `_connected`, `_rttMs`, `selected` and `relayEp`.
     struct LinkState {
-        bool connected = false;
-        int rttMs = -1; // -1 until a pong was timed
-        std::optional<Endpoint> selected;
+        bool connected = false; // the peer answered and its address has not been silent for 3 s
+        int rttMs = -1;         // latest round-trip time in ms, kept while the path is down; -1 until one
+        std::optional<Endpoint> selected; // kept while the path is down
         std::optional<Endpoint> relayEp;
         // Media go through the relay: the selected address is the relay's.
         bool relayed() const { return selected && relayEp && *selected == *relayEp; }

@@ -19,31 +19,48 @@ int PeerPath::addCandidates(const std::vector<Endpoint>& addresses)
 std::uint32_t PeerPath::takePingId(std::uint64_t nowMs)
 {
     const std::uint32_t id = nextPing++;
-    lastPingId = id;
-    lastPingSentMs = nowMs;
+    sentPings.record(id, nowMs);
     return id;
 }
 
-PeerPath::Arrival PeerPath::pingFrom(const Endpoint& from)
+PeerPath::Arrival PeerPath::pingFrom(const Endpoint& from, std::uint64_t nowMs)
 {
     addCandidates({from});
-    if (!selected) {
-        selected = from;
-    }
     const Arrival arrival{connected, isRelay(from)};
-    connected = true;
+    if (!connected) {
+        selected = from;
+        connected = true;
+    }
+    heardFrom(from, nowMs);
     return arrival;
 }
 
 PeerPath::Arrival PeerPath::pongFrom(const Endpoint& from, std::optional<std::uint32_t> answeredId, std::uint64_t nowMs)
 {
-    selected = from;
     const Arrival arrival{connected, isRelay(from)};
+    selected = from;
     connected = true;
-    if (answeredId && *answeredId == lastPingId) {
-        rttMs = static_cast<int>(std::min<std::uint64_t>(nowMs - lastPingSentMs, INT32_MAX));
+    heardFrom(from, nowMs);
+    if (const auto sentMs = answeredId ? sentPings.take(*answeredId) : std::nullopt; sentMs && *sentMs <= nowMs) {
+        rttMs = static_cast<int>(std::min<std::uint64_t>(nowMs - *sentMs, INT32_MAX));
     }
     return arrival;
+}
+
+void PeerPath::heardFrom(const Endpoint& from, std::uint64_t nowMs)
+{
+    if (selected && *selected == from) {
+        lastHeardMs = nowMs;
+    }
+}
+
+bool PeerPath::expireIfSilent(std::uint64_t nowMs)
+{
+    if (!connected || nowMs < lastHeardMs + kSilenceLimitMs) {
+        return false;
+    }
+    connected = false;
+    return true;
 }
 
 namespace schedule {

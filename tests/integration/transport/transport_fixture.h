@@ -41,9 +41,10 @@ struct Received {
 // A transport as a session owns it: shared, its callbacks recording into `received` and, once linked
 // to a peer, carrying "ice" advertisements to the peer (held weakly, like the sessions do).
 struct TestTransport {
-    explicit TestTransport(std::vector<transport::StunServer> stun = {})
+    explicit TestTransport(std::vector<transport::StunServer> stun = {},
+        std::shared_ptr<const core::Clock> clock = std::make_shared<core::SteadyClock>())
         : transport(std::make_shared<transport::P2PTransport>(
-              transport::P2PTransport::Settings{std::move(stun)}, std::make_shared<core::SteadyClock>(), random))
+              transport::P2PTransport::Settings{std::move(stun)}, std::move(clock), random))
     {
         auto sink = received;
         transport->onFrame = [sink](Bytes frame) { sink->read([&](Received& r) { r.frames.push_back(std::move(frame)); }); };

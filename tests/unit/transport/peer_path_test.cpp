@@ -19,39 +19,130 @@ TEST(PeerPath, StoresEachCandidateOnceAndCountsOnlyNewOnes)
     EXPECT_EQ(path.remoteCands, (std::vector<Endpoint>{kA, kB}));
 }
 
-TEST(PeerPath, PingLearnsItsSourceAndSelectsOnlyWhenNothingIsSelected)
+TEST(PeerPath, PingLearnsItsSourceAndSelectsOnlyWhenThePathIsDown)
 {
     PeerPath path;
     path.relayEp = kRelay;
-    auto arrival = path.pingFrom(kRelay);
+    auto arrival = path.pingFrom(kRelay, 0);
     EXPECT_FALSE(arrival.wasConnected);
     EXPECT_TRUE(arrival.viaRelay);
     EXPECT_TRUE(path.connected);
     EXPECT_EQ(path.selected, kRelay);
     EXPECT_EQ(path.remoteCands, std::vector<Endpoint>{kRelay});
-    arrival = path.pingFrom(kA);
+    arrival = path.pingFrom(kA, 0);
     EXPECT_TRUE(arrival.wasConnected);
     EXPECT_FALSE(arrival.viaRelay);
     EXPECT_EQ(path.selected, kRelay);
 }
 
-TEST(PeerPath, PongAlwaysSelectsItsSourceAndTimesOnlyTheLastPing)
+TEST(PeerPath, PongAlwaysSelectsItsSourceAndConnects)
 {
     PeerPath path;
-    EXPECT_EQ(path.takePingId(1000), 1u);
-    EXPECT_EQ(path.takePingId(1010), 2u);
-    auto arrival = path.pongFrom(kA, 1, 1050); // not the last ping
+    auto arrival = path.pongFrom(kA, std::nullopt, 0);
     EXPECT_FALSE(arrival.wasConnected);
     EXPECT_TRUE(path.connected);
     EXPECT_EQ(path.selected, kA);
-    EXPECT_EQ(path.rttMs, -1);
-    path.pongFrom(kB, std::nullopt, 1060); // no id in the payload
-    EXPECT_EQ(path.selected, kB);
-    EXPECT_EQ(path.rttMs, -1);
-    arrival = path.pongFrom(kA, 2, 1033);
+    arrival = path.pongFrom(kB, std::nullopt, 0);
     EXPECT_TRUE(arrival.wasConnected);
+    EXPECT_EQ(path.selected, kB);
+}
+
+// Pings 1 to 17 go out every 300 ms from 1000 ms on; the last one leaves at 5800 ms.
+TEST(PeerPath, TimesAPongAnsweringAnyOfTheLast16Pings)
+{
+    struct Case {
+        const char* name;
+        std::optional<std::uint32_t> answered;
+        int rttMs;
+    };
+    const Case cases[] = {
+        {"the latest ping", 17, 50},
+        {"a ping three rounds back", 15, 650},
+        {"the oldest ping still held", 2, 4550},
+        {"a ping pushed out by 16 later ones", 1, -1},
+        {"an id never sent", 18, -1},
+        {"no id in the payload", std::nullopt, -1},
+    };
+    for (const auto& c : cases) {
+        PeerPath path;
+        for (std::uint64_t sentMs = 1000; sentMs <= 5800; sentMs += 300) {
+            path.takePingId(sentMs);
+        }
+        path.pongFrom(kA, c.answered, 5850);
+        EXPECT_EQ(path.rttMs, c.rttMs) << c.name;
+    }
+}
+
+TEST(PeerPath, TimesEachPingOnce)
+{
+    PeerPath path;
+    const auto id = path.takePingId(1000);
+    path.pongFrom(kA, id, 1020);
+    path.pongFrom(kA, id, 1400); // a duplicate
+    EXPECT_EQ(path.rttMs, 20);
+}
+
+TEST(PeerPath, TakesInputFromTheSelectedAddressOnly)
+{
+    PeerPath path;
+    EXPECT_FALSE(path.acceptsInputFrom(kA));
+    path.pingFrom(kA, 0);
+    EXPECT_TRUE(path.acceptsInputFrom(kA));
+    EXPECT_FALSE(path.acceptsInputFrom(kB));
+    EXPECT_FALSE(path.acceptsInputFrom({kA.address, 4001}));
+    path.pongFrom(kB, std::nullopt, 0);
+    EXPECT_TRUE(path.acceptsInputFrom(kB));
+    EXPECT_FALSE(path.acceptsInputFrom(kA));
+}
+
+// The path comes up through a ping from A at 10 000 ms.
+TEST(PeerPath, GoesDownAfterThreeSecondsWithoutADatagramFromTheSelectedAddress)
+{
+    struct Case {
+        const char* name;
+        std::optional<Endpoint> heard; // a datagram at 12 000 ms
+        std::uint64_t checkedMs;
+        bool expired;
+    };
+    const Case cases[] = {
+        {"silent just under 3 s", std::nullopt, 12'999, false},
+        {"silent for 3 s", std::nullopt, 13'000, true},
+        {"heard at 12 s, silent just under 3 s since", kA, 14'999, false},
+        {"heard at 12 s, silent for 3 s since", kA, 15'000, true},
+        {"another address does not count", kB, 13'000, true},
+    };
+    for (const auto& c : cases) {
+        PeerPath path;
+        path.pingFrom(kA, 10'000);
+        if (c.heard) {
+            path.heardFrom(*c.heard, 12'000);
+        }
+        EXPECT_EQ(path.expireIfSilent(c.checkedMs), c.expired) << c.name;
+        EXPECT_EQ(path.connected, !c.expired) << c.name;
+    }
+}
+
+TEST(PeerPath, ADownPathPingsEverythingAgainAndComesBackWithTheFirstAddressHeard)
+{
+    PeerPath path;
+    EXPECT_FALSE(path.expireIfSilent(1'000'000)); // never up: nothing to take down
+    path.remoteCands = {kA, kB};
+    path.relayEnabled = true;
+    path.relayEp = kRelay;
+    path.pongFrom(kA, std::nullopt, 10'000);
+    ASSERT_TRUE(path.expireIfSilent(13'000));
+    EXPECT_FALSE(path.expireIfSilent(20'000)); // reported once
     EXPECT_EQ(path.selected, kA);
-    EXPECT_EQ(path.rttMs, 23);
+    EXPECT_EQ(schedule::planRound(path, 5000, 13'000, 0),
+        (std::vector<RoundStep>{{RoundStep::Action::ping, kA}, {RoundStep::Action::ping, kB},
+            {RoundStep::Action::relayBind, kRelay}, {RoundStep::Action::ping, kRelay}}));
+
+    const auto arrival = path.pingFrom(kRelay, 20'000);
+    EXPECT_FALSE(arrival.wasConnected);
+    EXPECT_TRUE(path.connected);
+    EXPECT_EQ(path.selected, kRelay);
+    EXPECT_FALSE(path.expireIfSilent(22'999)); // silence counts from the return
+    EXPECT_TRUE(path.expireIfSilent(23'000));
 }
 
 TEST(PeerPath, PingIdsWrapAround)

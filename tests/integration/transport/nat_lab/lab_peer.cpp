@@ -2,6 +2,8 @@
 // with its peer through two files (the namespaces share the file system), optionally uses the UDP
 // relay, sends or expects numbered frames once connected, and prints one result line at the end:
 //   lab result connected=0|1 relayed=0|1 frames=N
+// The link state in it is the one when this peer's frames were all sent or received, since a path
+// goes down 3 s after the peer has left; without that moment it is the state at the end.
 #include "core/log.h"
 #include "platform/linux/system_random.h"
 #include "transport/p2p_transport.h"
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -108,6 +111,7 @@ int main(int argc, char** argv)
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.runMs);
     std::string lastPeerSignal;
     int sent = 0;
+    std::optional<transport::P2PTransport::LinkState> stateWhenDone;
     while (std::chrono::steady_clock::now() < deadline) {
         if (const auto text = readAll(options.signalIn); !text.empty() && text != lastPeerSignal) {
             lastPeerSignal = text;
@@ -117,13 +121,17 @@ int main(int argc, char** argv)
         }
         if (sent < options.sendFrames && p2p.linkState().connected) {
             p2p.sendFrame(numberedFrame(static_cast<std::uint8_t>(sent++)));
+            if (sent == options.sendFrames) {
+                stateWhenDone = p2p.linkState();
+            }
         }
         if (options.expectFrames > 0 && goodFrames >= options.expectFrames) {
+            stateWhenDone = p2p.linkState();
             break;
         }
         std::this_thread::sleep_for(30ms);
     }
-    const auto state = p2p.linkState();
+    const auto state = stateWhenDone.value_or(p2p.linkState());
     p2p.stop();
     std::printf("lab result connected=%d relayed=%d frames=%d bad=%d\n", state.connected ? 1 : 0,
         state.relayed() ? 1 : 0, goodFrames.load(), badFrames.load());
