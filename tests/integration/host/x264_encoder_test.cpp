@@ -2,6 +2,7 @@
 #include "host/video_encoder.h"
 
 #include "h264_stream.h"
+#include "platform/ffmpeg/ffmpeg_h264_decoder.h"
 #include "platform/ffmpeg/x264_encoder.h"
 #include "support/temp_dir.h"
 
@@ -162,20 +163,25 @@ TEST_F(X264EncoderTest, TheStreamDecodesAndProbesAsMainProfile)
         encoder->encode(movingPicture(i));
     }
     encoder->finish();
-    test::H264Decoder decoder;
+    auto decoder = platform::FfmpegH264DecoderFactory().create();
+    ASSERT_TRUE(decoder);
+    int pictures = 0;
+    const auto count = [&](const platform::DecodedPicture& picture) {
+        ++pictures;
+        EXPECT_EQ(picture.width, width);
+        EXPECT_EQ(picture.height, height);
+    };
     test::TempDir dir;
     const auto file = dir.path() / "stream.h264";
     {
         std::ofstream out(file, std::ios::binary);
         for (const auto& unit : units) {
-            EXPECT_TRUE(decoder.decode(unit));
+            EXPECT_TRUE(decoder->decode(unit, count));
             out.write(reinterpret_cast<const char*>(unit.data()), static_cast<std::streamsize>(unit.size()));
         }
     }
-    decoder.finish();
-    EXPECT_EQ(decoder.pictures, 45);
-    EXPECT_EQ(decoder.width, width);
-    EXPECT_EQ(decoder.height, height);
+    decoder->flush(count);
+    EXPECT_EQ(pictures, 45);
     EXPECT_EQ(test::probe(file), "profile=Main\nwidth=640\nheight=360\nnb_read_frames=45\n");
 }
 
