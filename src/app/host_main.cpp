@@ -4,6 +4,7 @@
 #include "app/remote_controller.h"
 #include "core/asio_main_queue.h"
 #include "core/asio_scheduler.h"
+#include "core/event_loop.h"
 #include "core/log.h"
 #include "diagnostics/media_commands.h"
 #include "platform/linux/config_dir.h"
@@ -38,10 +39,13 @@ int runHost(const app::InstallationOptions& options)
     platform::MemoryPasteboard pasteboard;
     platform::SystemRandom random;
     core::SystemWallClock wallClock;
+    core::EventLoopThread background("tavoro.bg");
+    core::AsioScheduler backgroundScheduler(background.executor());
 
     auto controller = app::RemoteController::create(
         app::Services{mainQueue, mainScheduler, settings, pasteboard, random, wallClock,
-            std::make_shared<signaling::TlsWebSocketConnector>(pin)},
+            std::make_shared<signaling::TlsWebSocketConnector>(pin), std::make_shared<core::SteadyClock>(),
+            backgroundScheduler},
         deployment);
     auto printStatus = [](const std::string& text) { std::cout << text << std::endl; };
     auto subscription = controller->status.subscribe(printStatus);

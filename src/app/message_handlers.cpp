@@ -26,9 +26,15 @@ signaling::MessageRoutes RemoteController::makeRoutes()
     routes.fsListResp = [](const std::string&, const nlohmann::json::array_t& entries) {
         log::info("Tavoro fs: ⚠ 收到 fs_list_resp 但文件窗未打开 (" + std::to_string(entries.size()) + " 项)");
     };
-    routes.bye = [](const std::string& from, const std::string& reason) {
-        log::info("Tavoro: 收到 bye from=" + from + " reason=" + reason + " (control=- host=-)");
-    };
+    routes.call = with([](RemoteController& self, const nlohmann::json& m) { self.handleIncomingCall(m); });
+    routes.input = with([](RemoteController& self, const nlohmann::json& m, const std::string& from) {
+        self.handleHostInput(m, from);
+    });
+    routes.signal = with([](RemoteController& self, const std::string& kind, const nlohmann::json* payload,
+                             const std::string& from) { self.handleHostSignal(kind, payload, from); });
+    routes.bye = with([](RemoteController& self, const std::string& from, const std::string& reason) {
+        self.handleBye(from, reason);
+    });
     routes.error = with([](RemoteController& self, const std::string& text) { self.handleServerError(text); });
     return routes;
 }
@@ -76,11 +82,6 @@ void RemoteController::handleClipboardText(const std::string& text, const std::s
     if (isSessionPeer(from)) {
         services_.pasteboard.setText(text);
     }
-}
-
-bool RemoteController::isSessionPeer(const std::string&) const
-{
-    return false; // no control or host session exists yet in this build
 }
 
 } // namespace tavoro::app

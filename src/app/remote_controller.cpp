@@ -100,6 +100,7 @@ void RemoteController::onWsOpen()
 
 void RemoteController::onWsClose()
 {
+    closeHostedSessionOnDisconnect();
     onMain([](RemoteController& self) {
         self.online.set(false);
         self.status.set(text::kConnectionLost);

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "app/call_admission.h"
 #include "core/clock.h"
 #include "core/main_queue.h"
 #include "core/observable.h"
 #include "core/scheduler.h"
+#include "host/host_session.h"
 #include "platform/pasteboard.h"
 #include "platform/secure_random.h"
 #include "platform/settings_store.h"
@@ -12,6 +14,7 @@
 #include "transport/stun_servers.h"
 
 #include <atomic>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +37,9 @@ struct Services {
     platform::SecureRandom& random;
     core::WallClock& wallClock;
     std::shared_ptr<signaling::WebSocketConnector> connector;
+    std::shared_ptr<const core::Clock> clock; // steady time for admission and the sessions
+    core::Scheduler& backgroundScheduler;     // timers on the shared background queue (session ticks)
+    host::HostMedia* hostMedia = nullptr;     // what hosting stands on; without it every call is refused
 };
 
 // The single application model: identity, credentials, persisted settings, the signaling connection
@@ -54,6 +60,8 @@ public:
     core::Observable<std::string> deviceId;
     core::Observable<std::string> tempPassword;
     core::Observable<std::string> hostPeerName;
+    // The hosted session as the user interface shows it; the signaling queue holds the one that counts.
+    core::Observable<std::shared_ptr<host::HostSession>> host;
     core::Observable<int> permission;
     core::Observable<int> idMode;
     core::Observable<int> pwMode;
@@ -82,6 +90,8 @@ public:
     void pushPeerHistory(const std::string& peer);
     std::string onlineStatus() const;
     void setStatus(const std::string& text);
+    // The user ends the hosted session: every controller gets "bye". Any thread.
+    void endHost();
 
     // The signaling connection (for the sessions, which send through it).
     signaling::Signaling& signaling() { return *sig_; }
@@ -106,6 +116,20 @@ private:
     void handleClipboardText(const std::string& text, const std::string& from);
     bool isSessionPeer(const std::string& peerId) const;
 
+    // Hosting (signaling queue unless noted).
+    void handleIncomingCall(const nlohmann::json& message);
+    void refuseCall(const IncomingCall& call, const std::string& reason);
+    void acceptCall(const IncomingCall& call);
+    void attachToRunningSession(host::HostSession& session, const IncomingCall& call);
+    void startHostSession(const IncomingCall& call);
+    void handleBye(const std::string& from, const std::string& reason);
+    void handleHostInput(const nlohmann::json& message, const std::string& from);
+    void handleHostSignal(const std::string& kind, const nlohmann::json* payload, const std::string& from);
+    void closeHostedSessionOnDisconnect();
+    void endHostSession(const std::shared_ptr<host::HostSession>& expected, bool sendBye); // any thread
+    std::shared_ptr<host::HostSession> hostSession() const;                               // any thread
+    std::shared_ptr<host::HostSession> replaceHostSession(std::shared_ptr<host::HostSession> session);
+
     // Runs fn on the main thread with the controller, if it still exists then.
     template <typename Fn>
     void onMain(Fn fn);
@@ -118,6 +142,9 @@ private:
     std::atomic<bool> started_{false};
     std::atomic<bool> awaitingSmsCode_{false};
     std::unique_ptr<core::RepeatingTimer> smsTimer_; // main thread only
+    PasswordGuard passwordGuard_;                    // signaling queue only
+    mutable std::mutex hostMutex_;                   // guards host_
+    std::shared_ptr<host::HostSession> host_;        // the hosted session that counts
     std::unique_ptr<signaling::Signaling> sig_;     // last: its thread stops first
 };
 

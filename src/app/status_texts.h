@@ -19,6 +19,13 @@ inline const std::string kSmsOnlyForPhones = "「发送验证码」仅用于手�
 inline const std::string kSignalingDown = "信令未连接";
 inline const std::string kSmsCodeSent = "✅ 验证码已发到对方手机，请向对方索取后填入「密码 / 验证码」再连接";
 
+// The name this computer gives itself in answers to calls.
+inline const std::string kComputerName = "Linux";
+
+inline std::string hostedBy(std::size_t controllers)
+{
+    return "被 " + std::to_string(controllers) + " 个控制端连接中";
+}
 inline std::string online(const std::string& deviceId, const std::string& password)
 {
     return "在线 · ID " + deviceId + " · 密码 " + password;

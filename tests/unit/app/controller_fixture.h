@@ -25,13 +25,16 @@ protected:
     platform::SystemRandom random;
     platform::fake::ManualWallClock wallClock{std::chrono::system_clock::time_point(std::chrono::milliseconds(1765000000123))};
     std::shared_ptr<tavoro::test::FakeWebSocketConnector> connector = std::make_shared<tavoro::test::FakeWebSocketConnector>();
+    std::shared_ptr<const core::Clock> steadyClock{std::shared_ptr<const core::Clock>(), &clock};
+    host::HostMedia* hostMedia = nullptr;
     std::shared_ptr<RemoteController> controller;
 
     std::shared_ptr<RemoteController> makeController()
     {
         return RemoteController::create(
-            Services{mainQueue, scheduler, settings, pasteboard, random, wallClock, connector},
-            Deployment{"wss://rendezvous.test:8443/ws", "qxm"});
+            Services{mainQueue, scheduler, settings, pasteboard, random, wallClock, connector, steadyClock, scheduler,
+                hostMedia},
+            Deployment{"wss://rendezvous.test:8443/ws", "qxm", {}});
     }
 
     // Starts the controller and opens its first socket.
