@@ -10,20 +10,48 @@
 #include "platform/linux/config_dir.h"
 #include "platform/linux/json_file_settings_store.h"
 #include "platform/linux/system_random.h"
+#include "platform/linux/x11_capture_source.h"
+#include "platform/linux/x11_input_sink.h"
+#include "platform/linux/x11_permissions.h"
+#include "platform/ffmpeg/x264_encoder.h"
 #include "platform/pasteboard.h"
 #include "signaling/tls_websocket_connector.h"
 
 #include <boost/asio/signal_set.hpp>
 
 #include <cstdlib>
+#include <unistd.h>
 #include <iostream>
 
 namespace {
 
 using namespace tavoro;
 
-int runHost(const app::InstallationOptions& options)
+// Stands in for input injection when the X server cannot take input; the permission check tells the user.
+class NoInputSink final : public platform::InputSink {
+public:
+    void moveTo(int, int, platform::MouseMotion) override {}
+    void button(int, int, platform::MouseButton, bool) override {}
+    void scroll(int, int) override {}
+    void key(std::uint16_t, bool) override {}
+};
+
+// The name this computer gives in "monitors": its host name, else "Linux".
+std::string computerName()
 {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') {
+        return "Linux";
+    }
+    return name;
+}
+
+int runHost(const app::InstallationOptions& options, const app::HostingOptions& hosting)
+{
+    if (auto error = app::checkHostingOptions(hosting); !error.empty()) {
+        std::cerr << "tavoro-host: " << error << "\n";
+        return 2;
+    }
     app::Deployment deployment;
     std::string pin;
     if (auto error = app::resolveInstallation(options, std::getenv("TAVORO_STUN"), deployment, pin); !error.empty()) {
@@ -41,19 +69,33 @@ int runHost(const app::InstallationOptions& options)
     core::SystemWallClock wallClock;
     core::EventLoopThread background("tavoro.bg");
     core::AsioScheduler backgroundScheduler(background.executor());
+    platform::X11CaptureSource capture;
+    platform::X264EncoderFactory encoders;
+    std::string inputError;
+    std::unique_ptr<platform::InputSink> input = platform::X11InputSink::open("", inputError);
+    if (!input) {
+        input = std::make_unique<NoInputSink>();
+    }
+    platform::X11Permissions permissions;
+    host::HostMedia media{capture, encoders, *input, permissions, computerName()};
 
     auto controller = app::RemoteController::create(
         app::Services{mainQueue, mainScheduler, settings, pasteboard, random, wallClock,
             std::make_shared<signaling::TlsWebSocketConnector>(pin), std::make_shared<core::SteadyClock>(),
-            backgroundScheduler},
+            backgroundScheduler, &media},
         deployment);
     auto printStatus = [](const std::string& text) { std::cout << text << std::endl; };
     auto subscription = controller->status.subscribe(printStatus);
     printStatus(controller->status.get());
 
     boost::asio::signal_set stopSignals(mainContext, SIGINT, SIGTERM);
-    stopSignals.async_wait([&](const boost::system::error_code&, int) { mainContext.stop(); });
+    stopSignals.async_wait([&](const boost::system::error_code&, int) {
+        controller->endHost(); // every controller is told, as when the user ends hosting
+        controller->signaling().shutdown(std::chrono::seconds(2));
+        mainContext.stop();
+    });
     controller->start();
+    app::applyHostingOptions(hosting, *controller);
     mainContext.run();
     return 0;
 }
@@ -66,6 +108,8 @@ int main(int argc, char** argv)
     cli.set_version_flag("--version", std::string("tavoro-host ") + tavoro::signaling::Signaling::kVersion);
     tavoro::app::InstallationOptions options;
     tavoro::app::addInstallationOptions(cli, options);
+    tavoro::app::HostingOptions hosting;
+    tavoro::app::addHostingOptions(cli, hosting);
     tavoro::diagnostics::MediaCommands media;
     tavoro::diagnostics::addMediaCommands(cli, media);
     try {
@@ -83,5 +127,5 @@ int main(int argc, char** argv)
     if (auto status = tavoro::diagnostics::runChosenMediaCommand(media)) {
         return *status;
     }
-    return runHost(options);
+    return runHost(options, hosting);
 }

@@ -21,6 +21,23 @@ struct InstallationOptions {
 
 void addInstallationOptions(CLI::App& app, InstallationOptions& options);
 
+// What a headless host's user chooses on the command line; each one given is applied and kept in the
+// settings as the main window's controls would.
+struct HostingOptions {
+    std::optional<std::string> permission;   // "deny", "view" or "control"
+    std::optional<std::string> passwordMode; // "fixed", "one-time" or "sms"
+    std::optional<std::string> password;     // the fixed password
+};
+
+void addHostingOptions(CLI::App& app, HostingOptions& options);
+
+// A one-line error when the choices do not fit together (a password for another mode than fixed, an
+// empty password); empty when they do.
+std::string checkHostingOptions(const HostingOptions& options);
+
+// Applies the choices to a started controller. Main thread.
+void applyHostingOptions(const HostingOptions& options, RemoteController& controller);
+
 // Checks what the parser cannot: a well-formed server address, fingerprint and STUN entries (the
 // --stun options, else stunEnvironment, the value of TAVORO_STUN, which may be null). On success fills
 // the deployment and the normalised pin and returns an empty string; otherwise a one-line error.

@@ -39,8 +39,8 @@ HostSession::HostSession(HostSessionDeps deps, std::string callId, std::string p
       bitrate_(clock_->now()),
       encoding_(media_.encoders, kFps)
 {
-    encoding_.onEncoded = [this](std::vector<std::uint8_t> accessUnit, bool, int width, int height) {
-        fanOut(std::move(accessUnit), width, height);
+    encoding_.onEncoded = [this](std::vector<std::uint8_t> accessUnit, bool isKey, int width, int height) {
+        fanOut(std::move(accessUnit), isKey, width, height);
     };
 }
 
@@ -145,7 +145,7 @@ void HostSession::onFrame(const platform::PixelBufferRef& picture, int width, in
     encoding_.encode(*picture, width, height, request);
 }
 
-void HostSession::fanOut(std::vector<std::uint8_t> accessUnit, int width, int height)
+void HostSession::fanOut(std::vector<std::uint8_t> accessUnit, bool isKey, int width, int height)
 {
     if (closed_) {
         return;
@@ -158,13 +158,46 @@ void HostSession::fanOut(std::vector<std::uint8_t> accessUnit, int width, int he
         static_cast<std::uint32_t>(height), accessUnit);
     const auto all = targets();
     for (std::size_t i = 0; i < all.size(); ++i) {
-        if (i == 0 && link_->linkState().connected && link_->sendFrame(body)) {
+        if (i == 0 && primaryTakesUdp(isKey) && link_->sendFrame(body)) {
             continue;
         }
         if (auto relayed = protocol::buildRelayMessage(all[i].peerId, body)) {
             sig_.sendBinary(std::move(*relayed));
         }
     }
+}
+
+// The primary moves from the server to the UDP path only at a keyframe, so that the first picture it
+// gets over UDP stands on its own; until then frames keep going through the server and a keyframe is
+// asked for. Encoder thread only.
+bool HostSession::primaryTakesUdp(bool isKey)
+{
+    if (!link_->linkState().connected) {
+        primaryOnUdp_ = false;
+        return false;
+    }
+    if (!primaryOnUdp_ && isKey) {
+        primaryOnUdp_ = true;
+    } else if (!primaryOnUdp_) {
+        {
+            std::lock_guard lock(mcLock_);
+            wantKeyframe_ = true;
+        }
+        requestPictureSoon();
+    }
+    return primaryOnUdp_;
+}
+
+// Asks for a picture from the shared background queue: the capture thread, which may be the caller,
+// must not call into its own capturer.
+void HostSession::requestPictureSoon()
+{
+    std::weak_ptr<HostSession> weak = weak_from_this();
+    timers_.after(std::chrono::milliseconds(0), [weak] {
+        if (auto self = weak.lock()) {
+            self->requestPicture();
+        }
+    });
 }
 
 void HostSession::handleInput(const nlohmann::json& message, const std::string& from)

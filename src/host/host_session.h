@@ -93,7 +93,9 @@ private:
     void installLinkCallbacks();
     void startCapture();
     void onFrame(const platform::PixelBufferRef& picture, int width, int height);
-    void fanOut(std::vector<std::uint8_t> accessUnit, int width, int height);
+    void fanOut(std::vector<std::uint8_t> accessUnit, bool isKey, int width, int height);
+    bool primaryTakesUdp(bool isKey);
+    void requestPictureSoon();
     void sendMonitors(int count, int index);
     void sendMonitorsTo(const ControllerTarget& target, int count, int index);
     void broadcastControlState();
@@ -126,6 +128,7 @@ private:
 
     EncodingStream encoding_;  // capture thread, then close
     std::atomic<std::int64_t> sentFrames_{0};
+    bool primaryOnUdp_ = false; // encoder thread only
     std::atomic<bool> closed_{false};
     std::unique_ptr<core::RepeatingTimer> stateTimer_; // set by start, dropped by close (signaling queue)
     std::mutex timerMutex_;                          // guards stateTimer_

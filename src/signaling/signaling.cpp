@@ -3,6 +3,7 @@
 #include "core/json_fields.h"
 
 #include <algorithm>
+#include <future>
 
 namespace tavoro::signaling {
 
@@ -48,6 +49,23 @@ void Signaling::send(const std::string& type, nlohmann::json payload)
     if (text && task) {
         task->sendText(std::move(*text)); // still under seqLock_: numbering and sending order agree
     }
+}
+
+void Signaling::shutdown(std::chrono::milliseconds limit)
+{
+    wantConnected_ = false;
+    std::shared_ptr<WebSocketTask> task;
+    {
+        std::lock_guard lock(stateMutex_);
+        task = task_;
+    }
+    if (!task) {
+        return;
+    }
+    auto closed = std::make_shared<std::promise<void>>();
+    auto waiting = closed->get_future();
+    task->finish(1000, [closed] { closed->set_value(); });
+    waiting.wait_for(limit);
 }
 
 void Signaling::sendBinary(std::vector<std::uint8_t> bytes)

@@ -58,6 +58,10 @@ public:
     // The phone alias (empty = none) and SMS flag announced by the next "register".
     void setRegistration(std::string phone, bool smsAuth);
 
+    // Stops reconnecting, sends what is queued and closes the connection (code 1000), waiting at most
+    // `limit`. For the program's exit; not from the signaling thread.
+    void shutdown(std::chrono::milliseconds limit);
+
     // Drops the current socket (close code 1001) and opens a new one at once; backoff back to 1 s.
     void forceReconnect();
 

@@ -76,7 +76,16 @@ public:
         asio::post(loop_, [self = shared_from_this(), closeCode] { self->close(closeCode); });
     }
 
+    void finish(std::uint16_t closeCode, std::function<void()> done) override
+    {
+        asio::post(loop_, [self = shared_from_this(), closeCode, done = std::move(done)]() mutable {
+            self->finishAfterQueue(closeCode, std::move(done));
+        });
+    }
+
 private:
+    static constexpr auto kFinishLimit = std::chrono::seconds(2);
+
     struct Outgoing {
         bool text;
         std::string data;
@@ -213,8 +222,35 @@ private:
         buffer_.consume(buffer_.size());
     }
 
+    void finishAfterQueue(std::uint16_t closeCode, std::function<void()> done)
+    {
+        if (finished_ || !open_) {
+            close(closeCode);
+            if (done) {
+                done();
+            }
+            return;
+        }
+        finishing_ = Finish{closeCode, std::move(done)};
+        beast::get_lowest_layer(ws_).expires_after(kFinishLimit); // a stalled peer cannot hold us longer
+        writeNext();
+    }
+
     void writeNext()
     {
+        if (finishing_ && !writing_ && queue_.empty() && !finished_) {
+            auto request = std::move(*finishing_);
+            finishing_.reset();
+            finished_ = true;
+            ws_.async_close(websocket::close_reason(request.closeCode),
+                [self = shared_from_this(), done = std::move(request.done)](beast::error_code) {
+                    beast::get_lowest_layer(self->ws_).close();
+                    if (done) {
+                        done();
+                    }
+                });
+            return;
+        }
         if (!open_ || writing_ || queue_.empty() || finished_) {
             return;
         }
@@ -281,6 +317,11 @@ private:
     bool open_ = false;
     bool writing_ = false;
     bool finished_ = false; // lost or cancelled: nothing more is reported
+    struct Finish {
+        std::uint16_t closeCode;
+        std::function<void()> done;
+    };
+    std::optional<Finish> finishing_; // close once the queue is sent
 };
 
 } // namespace

@@ -33,6 +33,9 @@ public:
     virtual void sendBinary(std::vector<std::uint8_t> bytes) = 0;
     // Any thread. Closes with the code (or drops a connection that is not open yet). No event follows.
     virtual void cancel(std::uint16_t closeCode) = 0;
+    // Any thread. Sends what is queued, then closes with the code; done runs on the task's thread once
+    // the connection is closed (at most about 2 s later). No other event follows.
+    virtual void finish(std::uint16_t closeCode, std::function<void()> done) = 0;
 };
 
 // Makes tasks for an endpoint on a given io_context.

@@ -27,6 +27,11 @@ public:
         std::lock_guard lock(mutex_);
         cancelCode_ = closeCode;
     }
+    void finish(std::uint16_t closeCode, std::function<void()> done) override
+    {
+        cancel(closeCode);
+        done();
+    }
 
     void fireOpen() { events().onOpen(); }
     void fireText(const std::string& text) { events().onText(text); }

@@ -1,5 +1,5 @@
 // tavoro-host, the installation program, against tavoro-rendezvous: both as users run them.
-#include "rendezvous_process.h"
+#include "support/rendezvous_process.h"
 #include "support/wait.h"
 #include "support/wss_test_client.h"
 
@@ -18,7 +18,7 @@ TEST(HostWithRendezvous, ComesOnlineHoldsItsIdAndReturnsAfterTheServerRestarts)
     TempDir state;
     TempDir config;
     core::EventLoopThread clients("test.clients");
-    auto server = startRendezvous(rendezvousArgs(state));
+    auto server = startRendezvous(TAVORO_RENDEZVOUS_PATH, rendezvousArgs(state));
     const std::string address = "127.0.0.1:" + std::to_string(server.wss);
     ASSERT_GT(server.wss, 0);
     ChildProcess host(TAVORO_HOST_BIN, {"--server", address, "--config-dir", config.path().string(),
@@ -42,7 +42,7 @@ TEST(HostWithRendezvous, ComesOnlineHoldsItsIdAndReturnsAfterTheServerRestarts)
     // The same state folder keeps the certificate, so the pinned host accepts the restarted server.
     EXPECT_EQ(server.process->stop(SIGTERM), 0);
     EXPECT_NE(host.waitForStdout("连接断开"), "");
-    auto restarted = startRendezvous(rendezvousArgs(state, address));
+    auto restarted = startRendezvous(TAVORO_RENDEZVOUS_PATH, rendezvousArgs(state, address));
     ASSERT_EQ(restarted.fingerprint, server.fingerprint);
     EXPECT_TRUE(waitFor([&] { return host.countStdout("在线 · ID " + hostId) == 2; }, 20s));
 

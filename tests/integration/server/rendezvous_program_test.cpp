@@ -1,5 +1,5 @@
 // The tavoro-rendezvous program itself: its options, start-up lines and clean exit on SIGTERM.
-#include "rendezvous_process.h"
+#include "support/rendezvous_process.h"
 #include "support/udp_test_socket.h"
 #include "support/wss_test_client.h"
 #include "tls/certificate.h"
@@ -19,7 +19,7 @@ TEST(RendezvousProgram, PrintsPortsAndFingerprintServesAndClosesEverythingOnSigt
 {
     TempDir state;
     core::EventLoopThread clients("test.clients");
-    auto lines = startRendezvous(rendezvousArgs(state));
+    auto lines = startRendezvous(TAVORO_RENDEZVOUS_PATH, rendezvousArgs(state));
     ASSERT_GT(lines.wss, 0);
     ASSERT_GT(lines.relay, 0);
     ASSERT_GT(lines.stun, 0);
@@ -45,8 +45,8 @@ TEST(RendezvousProgram, PrintsPortsAndFingerprintServesAndClosesEverythingOnSigt
 TEST(RendezvousProgram, KeepsItsCertificateInTheStateFolderOrUsesTheGivenOne)
 {
     TempDir state;
-    const std::string first = startRendezvous(rendezvousArgs(state)).fingerprint;
-    EXPECT_EQ(startRendezvous(rendezvousArgs(state)).fingerprint, first);
+    const std::string first = startRendezvous(TAVORO_RENDEZVOUS_PATH, rendezvousArgs(state)).fingerprint;
+    EXPECT_EQ(startRendezvous(TAVORO_RENDEZVOUS_PATH, rendezvousArgs(state)).fingerprint, first);
     EXPECT_TRUE(std::filesystem::exists(state.path() / "key.pem"));
     EXPECT_EQ(std::filesystem::status(state.path() / "key.pem").permissions() & std::filesystem::perms::others_read,
         std::filesystem::perms::none);
@@ -61,7 +61,7 @@ TEST(RendezvousProgram, KeepsItsCertificateInTheStateFolderOrUsesTheGivenOne)
     ChildProcess refused(kProgram, args);
     EXPECT_NE(refused.waitExit().value_or(0), 0) << "a certificate without its key";
     args.insert(args.end(), {"--key", (other.path() / "k.pem").string()});
-    EXPECT_EQ(startRendezvous(args).fingerprint, tls::fingerprintOfPem(identity->certificatePem));
+    EXPECT_EQ(startRendezvous(TAVORO_RENDEZVOUS_PATH, args).fingerprint, tls::fingerprintOfPem(identity->certificatePem));
 }
 
 TEST(RendezvousProgram, HelpAndVersionExitWithoutServingAndBadOptionsFail)

@@ -27,8 +27,14 @@ protected:
     HostSessionTest()
     {
         source.displayList = platform::fake::sideBySide(2, 640, 360);
-        for (int i = 0; i < 20; ++i) {
-            encoders.script.push_back({{0, 0, 0, 1, 0x65, static_cast<std::uint8_t>(i + 1)}, false});
+        // Every third picture is a keyframe: parameter sets and an IDR slice; the others one P slice.
+        for (int i = 0; i < 21; ++i) {
+            const auto n = static_cast<std::uint8_t>(i + 1);
+            if (i % 3 == 0) {
+                encoders.script.push_back({{0, 0, 0, 1, 0x67, n, 0, 0, 0, 1, 0x68, n, 0, 0, 0, 1, 0x65, n}, true});
+            } else {
+                encoders.script.push_back({{0, 0, 0, 1, 0x41, n}, false});
+            }
         }
     }
     ~HostSessionTest() override
@@ -177,10 +183,10 @@ TEST_F(HostSessionTest, OneEncodeGoesToThePrimaryOverUdpAndToViewersThroughTheSe
     session->attachViewer(kViewerA, "c2");
     session->attachViewer(kViewerB, "c3");
     setConnected(true);
-    deliverPicture();
+    deliverPicture(); // a keyframe
     EXPECT_EQ(framesOverUdp(), 1u);
     EXPECT_EQ(relayedTo(), (std::vector<std::string>{kViewerA, kViewerB}));
-    EXPECT_EQ(encoders.log->forcedKeyframes.size(), 1u);
+    EXPECT_EQ(logged.count("Tavoro host: 首帧已发 640×360 (18 B)"), 1u);
 
     sender.clear();
     setConnected(false);
@@ -189,7 +195,17 @@ TEST_F(HostSessionTest, OneEncodeGoesToThePrimaryOverUdpAndToViewersThroughTheSe
     const auto body = sender.binaries().front();
     EXPECT_EQ(std::vector<std::uint8_t>(body.begin() + 10, body.begin() + 19),
         (std::vector<std::uint8_t>{0x02, 0x80, 0x02, 0, 0, 0x68, 0x01, 0, 0}));
-    EXPECT_EQ(logged.count("Tavoro host: 首帧已发 640×360 (6 B)"), 1u);
+
+    // Back on UDP only from the next keyframe, which is asked for at once.
+    sender.clear();
+    setConnected(true);
+    deliverPicture();
+    EXPECT_EQ(relayedTo(), (std::vector<std::string>{kPrimary, kViewerA, kViewerB}));
+    scheduler.runDue();
+    EXPECT_GE(source.last().frameRequests, 3);
+    deliverPicture();
+    EXPECT_TRUE(encoders.log->forcedKeyframes.back());
+    EXPECT_EQ(framesOverUdp(), 2u);
 }
 
 TEST_F(HostSessionTest, PromotedViewerTakesOverThroughTheServerWithAKeyframe)

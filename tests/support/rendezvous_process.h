@@ -4,6 +4,8 @@
 #include "support/temp_dir.h"
 
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace tavoro::test {
 
@@ -21,11 +23,12 @@ inline std::vector<std::string> rendezvousArgs(const TempDir& state, const std::
     return {"--listen", listen, "--relay-port", "0", "--stun-port", "0", "--state-dir", state.path().string()};
 }
 
-// Starts the program and reads its start-up lines, in the order scripts read them.
-inline RendezvousProcess startRendezvous(const std::vector<std::string>& args)
+// Starts the program (the tavoro-rendezvous binary at `program`) and reads its start-up lines, in the
+// order scripts read them.
+inline RendezvousProcess startRendezvous(const std::string& program, const std::vector<std::string>& args)
 {
     RendezvousProcess server;
-    server.process = std::make_unique<ChildProcess>(TAVORO_RENDEZVOUS_PATH, args);
+    server.process = std::make_unique<ChildProcess>(program, args);
     const auto portAfter = [&](const std::string& prefix) {
         const auto text = server.process->readUntilPrefix(prefix);
         return text ? std::stoi(*text) : 0;
