@@ -1,13 +1,12 @@
 #include "diagnostics/capture_recorder.h"
 
-#include "core/log.h"
-
 namespace tavoro::diagnostics {
 
 CaptureRecorder::CaptureRecorder(platform::H264EncoderFactory& factory, int fps, int bitrateKbps,
     std::ostream& sink, int wantedFrames)
-    : factory_(factory), fps_(fps), bitrateKbps_(bitrateKbps), sink_(sink), wantedFrames_(wantedFrames)
+    : encoding_(factory, fps), bitrateKbps_(bitrateKbps), sink_(sink), wantedFrames_(wantedFrames)
 {
+    encoding_.onEncoded = [this](std::vector<std::uint8_t> accessUnit, bool isKey, int, int) { write(accessUnit, isKey); };
 }
 
 void CaptureRecorder::accept()
@@ -24,18 +23,14 @@ void CaptureRecorder::onFrame(const platform::PixelBufferRef& picture, int width
             return;
         }
     }
-    if (!encoder_ || encoder_->width() != width || encoder_->height() != height) {
-        encoder_.reset();
-        encoder_ = host::VideoEncoder::create(factory_, width, height, fps_, bitrateKbps_);
-        if (!encoder_) {
-            log::warn("Tavoro: H.264 编码器创建失败");
-            fail("the H.264 encoder could not be opened for " + std::to_string(width) + "x" + std::to_string(height));
-            return;
-        }
-        encoder_->onEncoded = [this](std::vector<std::uint8_t> accessUnit, bool isKey) { write(accessUnit, isKey); };
+    host::EncodeRequest request;
+    request.bitrateKbps = bitrateKbps_;
+    encoding_.encode(*picture, width, height, request);
+    if (!encoding_.hasEncoder()) {
+        fail("the H.264 encoder could not be opened for " + std::to_string(width) + "x" + std::to_string(height));
+        return;
     }
-    encoder_->encode(*picture);
-    const auto timings = encoder_->lastTimings();
+    const auto timings = encoding_.encoder()->lastTimings();
     std::lock_guard lock(mutex_);
     summary_.width = width;
     summary_.height = height;

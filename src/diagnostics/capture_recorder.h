@@ -1,7 +1,7 @@
 #pragma once
 
 #include "diagnostics/stage_timings.h"
-#include "host/video_encoder.h"
+#include "host/encoding_stream.h"
 #include "platform/h264_encoder.h"
 #include "platform/pixel_buffer.h"
 
@@ -28,8 +28,7 @@ struct RecordingSummary {
     std::string error;
 };
 
-// Encodes the capturer's frames as the host does (one encoder per frame size, made on the first
-// frame of that size) and writes the access units to a stream, until it has the frames it wants.
+// Encodes the capturer's frames through the host's own capture-to-encoder stream and writes the access units to a stream, until it has the frames it wants.
 // Threads: onFrame runs on the capture thread; accept, waitUntilDone and summary on any other;
 // mutex_ guards summary_ and the condition.
 class CaptureRecorder {
@@ -48,12 +47,10 @@ public:
 private:
     void write(const std::vector<std::uint8_t>& accessUnit, bool isKey);
 
-    platform::H264EncoderFactory& factory_;
-    int fps_;
+    host::EncodingStream encoding_; // capture thread only
     int bitrateKbps_;
     std::ostream& sink_;
     int wantedFrames_;
-    std::unique_ptr<host::VideoEncoder> encoder_; // capture thread only
 
     mutable std::mutex mutex_; // guards accepting_, summary_
     std::condition_variable changed_;
