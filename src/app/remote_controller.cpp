@@ -35,6 +35,9 @@ RemoteController::RemoteController(Services services, Deployment deployment)
 
 RemoteController::~RemoteController()
 {
+    if (auto session = replaceHostSession(nullptr)) {
+        session->close(false, "host_close"); // while the connection it sends through still exists
+    }
     sig_.reset(); // no signaling callback may run while the rest is torn down
 }
 

@@ -44,7 +44,13 @@ HostSession::HostSession(HostSessionDeps deps, std::string callId, std::string p
     };
 }
 
-HostSession::~HostSession() { close(false, "host_close"); }
+// A session dropped without close sends nothing: the connection it would send through may be gone.
+HostSession::~HostSession()
+{
+    if (!closed_.exchange(true)) {
+        stopMedia();
+    }
+}
 
 void HostSession::installLinkCallbacks()
 {
@@ -379,14 +385,6 @@ void HostSession::close(bool sendBye, const std::string& reason)
     if (closed_.exchange(true)) {
         return;
     }
-    link_->stop();
-    {
-        std::lock_guard lock(timerMutex_);
-        if (stateTimer_) {
-            stateTimer_->cancel();
-            stateTimer_.reset();
-        }
-    }
     ControllerTarget primary;
     std::vector<ControllerTarget> viewers;
     {
@@ -396,15 +394,7 @@ void HostSession::close(bool sendBye, const std::string& reason)
     }
     log::info("Tavoro host: 结束被控会话 peer=" + primary.peerId + " sendBye=" + (sendBye ? "true" : "false") +
         " extras=" + std::to_string(viewers.size()));
-    {
-        // Stopping waits for the capture thread, so no picture is encoded or sent after this.
-        std::lock_guard lock(captureMutex_);
-        if (capturer_) {
-            capturer_->stop();
-            capturer_.reset();
-        }
-    }
-    encoding_.finish();
+    stopMedia();
     auto bye = [this, &reason](const ControllerTarget& target) {
         sig_.send("bye", {{"to", target.peerId}, {"call_id", target.callId}, {"reason", reason}});
     };
@@ -414,6 +404,28 @@ void HostSession::close(bool sendBye, const std::string& reason)
     for (const auto& viewer : viewers) {
         bye(viewer);
     }
+}
+
+// Stops the transport, the timer and capture, then the encoder: stopping capture waits for the capture
+// thread, so no picture is encoded or sent after this.
+void HostSession::stopMedia()
+{
+    link_->stop();
+    {
+        std::lock_guard lock(timerMutex_);
+        if (stateTimer_) {
+            stateTimer_->cancel();
+            stateTimer_.reset();
+        }
+    }
+    {
+        std::lock_guard lock(captureMutex_);
+        if (capturer_) {
+            capturer_->stop();
+            capturer_.reset();
+        }
+    }
+    encoding_.finish();
 }
 
 void HostSession::tick()

@@ -91,6 +91,7 @@ public:
 private:
     HostSession(HostSessionDeps deps, std::string callId, std::string peerId, bool injectInput);
     void installLinkCallbacks();
+    void stopMedia();
     void startCapture();
     void onFrame(const platform::PixelBufferRef& picture, int width, int height);
     void fanOut(std::vector<std::uint8_t> accessUnit, bool isKey, int width, int height);
