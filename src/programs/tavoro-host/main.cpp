@@ -1,15 +1,15 @@
 // tavoro-host: a headless installation. It registers with the rendezvous server, prints every change
 // of its status line on stdout, and runs until SIGINT or SIGTERM.
-#include "app/host_options.h"
 #include "app/remote_controller.h"
 #include "core/asio_main_queue.h"
 #include "core/asio_scheduler.h"
 #include "core/log.h"
-#include "diagnostics/media_commands.h"
 #include "platform/linux/config_dir.h"
 #include "platform/linux/json_file_settings_store.h"
 #include "platform/linux/system_random.h"
 #include "platform/pasteboard.h"
+#include "programs/tavoro-host/host_options.h"
+#include "programs/tavoro-host/media_commands.h"
 #include "signaling/tls_websocket_connector.h"
 
 #include <boost/asio/signal_set.hpp>
