@@ -4,7 +4,7 @@
 #include "platform/fake/manual_clock.h"
 #include "platform/fake/manual_main_queue.h"
 #include "platform/fake/memory_settings_store.h"
-#include "platform/linux/system_random.h"
+#include "platform/posix/system_random.h"
 #include "support/fake_websocket.h"
 
 #include <gtest/gtest.h>

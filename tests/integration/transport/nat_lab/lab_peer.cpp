@@ -3,7 +3,7 @@
 // relay, sends or expects numbered frames once connected, and prints one result line at the end:
 //   lab result connected=0|1 relayed=0|1 frames=N
 #include "core/log.h"
-#include "platform/linux/system_random.h"
+#include "platform/posix/system_random.h"
 #include "transport/p2p_transport.h"
 
 #include <CLI/CLI.hpp>
