@@ -28,10 +28,12 @@ struct Deployment {
 // The platform services the application model stands on.
 struct Services {
     core::MainQueue& mainQueue;
-    core::Scheduler& mainScheduler; // timers that fire on the main queue
+    core::Scheduler& mainScheduler;       // timers that fire on the main queue
+    core::Scheduler& backgroundScheduler; // timers on the shared background queue (core::BackgroundQueue)
     platform::SettingsStore& settings;
     platform::Pasteboard& pasteboard;
     platform::SecureRandom& random;
+    std::shared_ptr<const core::Clock> clock; // monotonic time
     core::WallClock& wallClock;
     std::shared_ptr<signaling::WebSocketConnector> connector;
 };

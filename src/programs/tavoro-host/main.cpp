@@ -3,6 +3,7 @@
 #include "app/remote_controller.h"
 #include "core/asio_main_queue.h"
 #include "core/asio_scheduler.h"
+#include "core/background_queue.h"
 #include "core/log.h"
 #include "platform/pasteboard.h"
 #include "platform/posix/config_dir.h"
@@ -34,13 +35,15 @@ int runHost(const app::InstallationOptions& options)
     boost::asio::io_context mainContext;
     core::AsioMainQueue mainQueue(mainContext);
     core::AsioScheduler mainScheduler(mainContext.get_executor());
+    core::BackgroundQueue background;
     platform::JsonFileSettingsStore settings(platform::resolveConfigDir(options.configDir));
     platform::MemoryPasteboard pasteboard;
     platform::SystemRandom random;
     core::SystemWallClock wallClock;
 
     auto controller = app::RemoteController::create(
-        app::Services{mainQueue, mainScheduler, settings, pasteboard, random, wallClock,
+        app::Services{mainQueue, mainScheduler, background.scheduler(), settings, pasteboard, random,
+            std::make_shared<core::SteadyClock>(), wallClock,
             std::make_shared<signaling::TlsWebSocketConnector>(pin)},
         deployment);
     auto printStatus = [](const std::string& text) { std::cout << text << std::endl; };

@@ -13,13 +13,15 @@
 
 namespace tavoro::app::test {
 
-// A RemoteController on fakes: the test thread is the main thread, timers run on a manual clock, and
-// the signaling connection's sockets are fake tasks the test opens, feeds and closes by hand.
+// A RemoteController on fakes: the test thread is the main thread, main and background timers run on
+// one manual clock (each scheduler runs its own due timers when advanced), and the signaling
+// connection's sockets are fake tasks the test opens, feeds and closes by hand.
 class ControllerTest : public ::testing::Test {
 protected:
     platform::fake::ManualMainQueue mainQueue;
-    platform::fake::ManualClock clock;
-    platform::fake::ManualScheduler scheduler{clock};
+    std::shared_ptr<platform::fake::ManualClock> clock = std::make_shared<platform::fake::ManualClock>();
+    platform::fake::ManualScheduler scheduler{*clock};
+    platform::fake::ManualScheduler backgroundScheduler{*clock};
     platform::fake::MemorySettingsStore settings;
     platform::MemoryPasteboard pasteboard;
     platform::SystemRandom random;
@@ -30,7 +32,7 @@ protected:
     std::shared_ptr<RemoteController> makeController()
     {
         return RemoteController::create(
-            Services{mainQueue, scheduler, settings, pasteboard, random, wallClock, connector},
+            Services{mainQueue, scheduler, backgroundScheduler, settings, pasteboard, random, clock, wallClock, connector},
             Deployment{"wss://rendezvous.test:8443/ws", "qxm"});
     }
 

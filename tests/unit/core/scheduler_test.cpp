@@ -2,11 +2,14 @@
 #include "core/event_loop.h"
 #include "core/scheduler.h"
 #include "platform/fake/manual_clock.h"
+#include "platform/fake/manual_serial_queue.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <future>
+#include <string>
+#include <thread>
 #include <vector>
 
 namespace tavoro::core {
@@ -15,6 +18,7 @@ namespace {
 using namespace std::chrono_literals;
 using platform::fake::ManualClock;
 using platform::fake::ManualScheduler;
+using platform::fake::ManualSerialQueue;
 
 TEST(ManualScheduler, RunsTasksInDueOrderAsTheClockAdvances)
 {
@@ -85,6 +89,27 @@ TEST(EventLoopThread, StopDropsQueuedTasksAndIsIdempotent)
     done.get_future().wait();
     loop.stop();
     loop.stop();
+}
+
+TEST(ManualSerialQueue, RunsTasksInPostingOrderWhenDrainedAndIsCurrentOnlyInsideThem)
+{
+    ManualSerialQueue queue;
+    std::vector<std::string> seen;
+    const auto note = [&](const std::string& name) { seen.push_back(name + (queue.isCurrent() ? "@queue" : "@elsewhere")); };
+    queue.post([&] {
+        note("a");
+        queue.post([&] { note("c"); });
+    });
+    queue.post([&] {
+        note("b");
+        std::thread([&] { note("b's helper"); }).join();
+    });
+    EXPECT_FALSE(queue.isCurrent());
+    EXPECT_TRUE(seen.empty());
+
+    EXPECT_EQ(queue.drain(), 3);
+    EXPECT_EQ(seen, (std::vector<std::string>{"a@queue", "b@queue", "b's helper@elsewhere", "c@queue"}));
+    EXPECT_FALSE(queue.isCurrent());
 }
 
 } // namespace
