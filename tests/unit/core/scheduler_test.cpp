@@ -81,13 +81,28 @@ TEST(AsioScheduler, RunsOnTheLoopThreadAndHonoursCancel)
     EXPECT_FALSE(cancelledRan.load());
 }
 
-TEST(EventLoopThread, StopDropsQueuedTasksAndIsIdempotent)
+TEST(EventLoopThread, StopFinishesTheTaskInFlightDropsQueuedOnesAndIsIdempotent)
 {
     EventLoopThread loop("test.loop");
-    std::promise<void> done;
-    loop.post([&] { done.set_value(); });
-    done.get_future().wait();
+    std::promise<void> started;
+    std::atomic<bool> finished{false};
+    std::atomic<int> queuedRan{0};
+    // Holds the loop until stop() has stopped it (bounded, so a broken stop() fails instead of hanging).
+    loop.post([&] {
+        started.set_value();
+        const auto limit = std::chrono::steady_clock::now() + 10s;
+        while (!loop.context().stopped() && std::chrono::steady_clock::now() < limit) {
+            std::this_thread::yield();
+        }
+        finished = true;
+    });
+    for (int i = 0; i < 3; ++i) {
+        loop.post([&] { ++queuedRan; });
+    }
+    started.get_future().wait();
     loop.stop();
+    EXPECT_TRUE(finished.load());
+    EXPECT_EQ(queuedRan.load(), 0);
     loop.stop();
 }
 
