@@ -1,7 +1,7 @@
 // Peer transport figures: reassembly throughput against memcpy of the same bytes, sendFrame of a
 // 1 MB frame on loopback, and the share of frames delivered under random datagram loss.
 #include "core/clock.h"
-#include "platform/linux/system_random.h"
+#include "platform/posix/system_random.h"
 #include "transport/chunker.h"
 #include "transport/datagram.h"
 #include "transport/p2p_transport.h"

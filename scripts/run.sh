@@ -13,7 +13,7 @@ bash scripts/build.sh
 
 for arg in "$@"; do
   case "$arg" in
-    --server|--server=*) exec build/src/app/tavoro-host "$@" ;;
+    --server|--server=*) exec build/src/programs/tavoro-host/tavoro-host "$@" ;;
   esac
 done
 
@@ -21,7 +21,7 @@ state="${TAVORO_RENDEZVOUS_STATE:-${XDG_STATE_HOME:-$HOME/.local/state}/tavoro-r
 mkdir -p "$state"
 startup="$state/startup.txt"
 : >"$startup"
-build/src/server/tavoro-rendezvous --listen 127.0.0.1:0 --relay-port 0 --stun-port 0 --state-dir "$state" \
+build/src/programs/tavoro-rendezvous/tavoro-rendezvous --listen 127.0.0.1:0 --relay-port 0 --stun-port 0 --state-dir "$state" \
   >"$startup" 2>>"$state/rendezvous.log" &
 server=$!
 trap 'kill "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true' EXIT
@@ -37,7 +37,7 @@ fingerprint=$(sed -n 's/^cert sha256 //p' "$startup")
 [ -n "$fingerprint" ] || { echo "run: tavoro-rendezvous did not report its port" >&2; exit 1; }
 echo "rendezvous server: wss://127.0.0.1:$port/ws (log and SMS codes in $state)"
 
-build/src/app/tavoro-host --server "127.0.0.1:$port" --server-cert-sha256 "$fingerprint" \
+build/src/programs/tavoro-host/tavoro-host --server "127.0.0.1:$port" --server-cert-sha256 "$fingerprint" \
   --stun "127.0.0.1:$stun_port" "$@" &
 host=$!
 trap 'kill "$host" "$server" 2>/dev/null || true; wait "$host" "$server" 2>/dev/null || true' EXIT

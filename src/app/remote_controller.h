@@ -31,14 +31,14 @@ struct Deployment {
 // The platform services the application model stands on.
 struct Services {
     core::MainQueue& mainQueue;
-    core::Scheduler& mainScheduler; // timers that fire on the main queue
+    core::Scheduler& mainScheduler;       // timers that fire on the main queue
+    core::Scheduler& backgroundScheduler; // timers on the shared background queue (core::BackgroundQueue)
     platform::SettingsStore& settings;
     platform::Pasteboard& pasteboard;
     platform::SecureRandom& random;
+    std::shared_ptr<const core::Clock> clock; // monotonic time
     core::WallClock& wallClock;
     std::shared_ptr<signaling::WebSocketConnector> connector;
-    std::shared_ptr<const core::Clock> clock; // steady time for admission and the sessions
-    core::Scheduler& backgroundScheduler;     // timers on the shared background queue (session ticks)
     host::HostMedia* hostMedia = nullptr;     // what hosting stands on; without it every call is refused
 };
 

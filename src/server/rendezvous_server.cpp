@@ -2,7 +2,7 @@
 
 #include "core/asio_scheduler.h"
 #include "core/scheduler.h"
-#include "platform/linux/system_random.h"
+#include "platform/posix/system_random.h"
 #include "server/hub.h"
 #include "server/relay_service.h"
 #include "server/stun_service.h"

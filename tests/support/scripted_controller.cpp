@@ -3,7 +3,7 @@
 #include "core/json_fields.h"
 #include "platform/ffmpeg/ffmpeg_h264_decoder.h"
 #include "platform/ffmpeg/picture_to_bgrx.h"
-#include "platform/linux/system_random.h"
+#include "platform/posix/system_random.h"
 #include "protocol/media_frame.h"
 #include "support/wss_test_client.h"
 #include "transport/p2p_transport.h"

@@ -1,9 +1,8 @@
 #pragma once
 
 #include "core/main_queue.h"
+#include "platform/fake/manual_serial_queue.h"
 
-#include <deque>
-#include <mutex>
 #include <thread>
 
 namespace tavoro::platform::fake {
@@ -15,36 +14,14 @@ public:
     ManualMainQueue() : mainThread_(std::this_thread::get_id()) {}
 
     bool isMainThread() const override { return std::this_thread::get_id() == mainThread_; }
-
-    void post(std::function<void()> task) override
-    {
-        std::lock_guard lock(mutex_);
-        tasks_.push_back(std::move(task));
-    }
+    void post(std::function<void()> task) override { tasks_.post(std::move(task)); }
 
     // Runs posted tasks, including those they post, until none is left. Returns how many ran.
-    int drain()
-    {
-        int ran = 0;
-        for (;;) {
-            std::function<void()> task;
-            {
-                std::lock_guard lock(mutex_);
-                if (tasks_.empty()) {
-                    return ran;
-                }
-                task = std::move(tasks_.front());
-                tasks_.pop_front();
-            }
-            task();
-            ++ran;
-        }
-    }
+    int drain() { return tasks_.drain(); }
 
 private:
     std::thread::id mainThread_;
-    std::mutex mutex_; // guards tasks_
-    std::deque<std::function<void()>> tasks_;
+    ManualSerialQueue tasks_;
 };
 
 } // namespace tavoro::platform::fake

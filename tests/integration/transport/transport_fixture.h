@@ -2,7 +2,7 @@
 
 #include "core/clock.h"
 #include "core/log.h"
-#include "platform/linux/system_random.h"
+#include "platform/posix/system_random.h"
 #include "support/wait.h"
 #include "transport/p2p_transport.h"
 

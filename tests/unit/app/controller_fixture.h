@@ -4,7 +4,7 @@
 #include "platform/fake/manual_clock.h"
 #include "platform/fake/manual_main_queue.h"
 #include "platform/fake/memory_settings_store.h"
-#include "platform/linux/system_random.h"
+#include "platform/posix/system_random.h"
 #include "support/fake_websocket.h"
 
 #include <gtest/gtest.h>
@@ -13,26 +13,27 @@
 
 namespace tavoro::app::test {
 
-// A RemoteController on fakes: the test thread is the main thread, timers run on a manual clock, and
-// the signaling connection's sockets are fake tasks the test opens, feeds and closes by hand.
+// A RemoteController on fakes: the test thread is the main thread, main and background timers run on
+// one manual clock (each scheduler runs its own due timers when advanced), and the signaling
+// connection's sockets are fake tasks the test opens, feeds and closes by hand.
 class ControllerTest : public ::testing::Test {
 protected:
     platform::fake::ManualMainQueue mainQueue;
-    platform::fake::ManualClock clock;
-    platform::fake::ManualScheduler scheduler{clock};
+    std::shared_ptr<platform::fake::ManualClock> clock = std::make_shared<platform::fake::ManualClock>();
+    platform::fake::ManualScheduler scheduler{*clock};
+    platform::fake::ManualScheduler backgroundScheduler{*clock};
     platform::fake::MemorySettingsStore settings;
     platform::MemoryPasteboard pasteboard;
     platform::SystemRandom random;
     platform::fake::ManualWallClock wallClock{std::chrono::system_clock::time_point(std::chrono::milliseconds(1765000000123))};
     std::shared_ptr<tavoro::test::FakeWebSocketConnector> connector = std::make_shared<tavoro::test::FakeWebSocketConnector>();
-    std::shared_ptr<const core::Clock> steadyClock{std::shared_ptr<const core::Clock>(), &clock};
     host::HostMedia* hostMedia = nullptr;
     std::shared_ptr<RemoteController> controller;
 
     std::shared_ptr<RemoteController> makeController()
     {
         return RemoteController::create(
-            Services{mainQueue, scheduler, settings, pasteboard, random, wallClock, connector, steadyClock, scheduler,
+            Services{mainQueue, scheduler, backgroundScheduler, settings, pasteboard, random, clock, wallClock, connector,
                 hostMedia},
             Deployment{"wss://rendezvous.test:8443/ws", "qxm", {}});
     }

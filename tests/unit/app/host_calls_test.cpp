@@ -103,7 +103,7 @@ TEST_F(HostingTest, RepeatedWrongPasswordsLockPasswordCallsOut)
     EXPECT_EQ(answersTo("333333333").back(), "accepted");
     controller->endHost();
 
-    clock.advance(5min);
+    clock->advance(5min);
     deliver(call(kCaller));
     EXPECT_EQ(answersTo(kCaller).back(), "accepted");
 }

@@ -2,11 +2,14 @@
 #include "core/event_loop.h"
 #include "core/scheduler.h"
 #include "platform/fake/manual_clock.h"
+#include "platform/fake/manual_serial_queue.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <future>
+#include <string>
+#include <thread>
 #include <vector>
 
 namespace tavoro::core {
@@ -15,6 +18,7 @@ namespace {
 using namespace std::chrono_literals;
 using platform::fake::ManualClock;
 using platform::fake::ManualScheduler;
+using platform::fake::ManualSerialQueue;
 
 TEST(ManualScheduler, RunsTasksInDueOrderAsTheClockAdvances)
 {
@@ -77,14 +81,50 @@ TEST(AsioScheduler, RunsOnTheLoopThreadAndHonoursCancel)
     EXPECT_FALSE(cancelledRan.load());
 }
 
-TEST(EventLoopThread, StopDropsQueuedTasksAndIsIdempotent)
+TEST(EventLoopThread, StopFinishesTheTaskInFlightDropsQueuedOnesAndIsIdempotent)
 {
     EventLoopThread loop("test.loop");
-    std::promise<void> done;
-    loop.post([&] { done.set_value(); });
-    done.get_future().wait();
+    std::promise<void> started;
+    std::atomic<bool> finished{false};
+    std::atomic<int> queuedRan{0};
+    // Holds the loop until stop() has stopped it (bounded, so a broken stop() fails instead of hanging).
+    loop.post([&] {
+        started.set_value();
+        const auto limit = std::chrono::steady_clock::now() + 10s;
+        while (!loop.context().stopped() && std::chrono::steady_clock::now() < limit) {
+            std::this_thread::yield();
+        }
+        finished = true;
+    });
+    for (int i = 0; i < 3; ++i) {
+        loop.post([&] { ++queuedRan; });
+    }
+    started.get_future().wait();
     loop.stop();
+    EXPECT_TRUE(finished.load());
+    EXPECT_EQ(queuedRan.load(), 0);
     loop.stop();
+}
+
+TEST(ManualSerialQueue, RunsTasksInPostingOrderWhenDrainedAndIsCurrentOnlyInsideThem)
+{
+    ManualSerialQueue queue;
+    std::vector<std::string> seen;
+    const auto note = [&](const std::string& name) { seen.push_back(name + (queue.isCurrent() ? "@queue" : "@elsewhere")); };
+    queue.post([&] {
+        note("a");
+        queue.post([&] { note("c"); });
+    });
+    queue.post([&] {
+        note("b");
+        std::thread([&] { note("b's helper"); }).join();
+    });
+    EXPECT_FALSE(queue.isCurrent());
+    EXPECT_TRUE(seen.empty());
+
+    EXPECT_EQ(queue.drain(), 3);
+    EXPECT_EQ(seen, (std::vector<std::string>{"a@queue", "b@queue", "b's helper@elsewhere", "c@queue"}));
+    EXPECT_FALSE(queue.isCurrent());
 }
 
 } // namespace

@@ -1,6 +1,6 @@
-#include "platform/linux/atomic_file.h"
-#include "platform/linux/config_dir.h"
-#include "platform/linux/json_file_settings_store.h"
+#include "platform/posix/atomic_file.h"
+#include "platform/posix/config_dir.h"
+#include "platform/posix/json_file_settings_store.h"
 #include "core/log.h"
 #include "support/temp_dir.h"
 

@@ -84,12 +84,20 @@ TEST(MessageRouter, ServerErrorTextTakesTheFirstNonEmptyCandidate)
     EXPECT_EQ(r.calls, (std::vector<std::string>{"error:x", "error:"}));
 }
 
-TEST(MessageRouter, MissingHandlersDropTheirMessages)
+TEST(MessageRouter, MessagesWithoutAHandlerAreDroppedWhileTheOthersStillRoute)
 {
-    MessageRoutes none;
-    for (const auto* type : {"call", "input", "signal", "bye", "error", "fs_list_resp", "clipboard_text"}) {
-        routeText(none, type, {{"type", type}, {"text", "x"}});
+    Recorder r;
+    r.routes.call = nullptr;
+    r.routes.input = nullptr;
+    r.routes.signal = nullptr;
+    r.routes.clipboardText = nullptr;
+    r.routes.fsListResp = nullptr;
+    r.routes.bye = nullptr;
+    for (const auto* type : {"call", "register", "input", "signal", "push_msg", "clipboard_text", "fs_list_resp",
+             "bye", "error"}) {
+        r.route({{"type", type}, {"text", "x"}, {"from", "1"}});
     }
+    EXPECT_EQ(r.calls, (std::vector<std::string>{"register", "push:1|x", "error:"}));
 }
 
 } // namespace

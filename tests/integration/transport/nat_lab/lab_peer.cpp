@@ -5,7 +5,7 @@
 // The link state in it is the one when this peer's frames were all sent or received, since a path
 // goes down 3 s after the peer has left; without that moment it is the state at the end.
 #include "core/log.h"
-#include "platform/linux/system_random.h"
+#include "platform/posix/system_random.h"
 #include "transport/p2p_transport.h"
 
 #include <CLI/CLI.hpp>

@@ -1,4 +1,4 @@
-#include "diagnostics/media_commands.h"
+#include "programs/tavoro-host/media_commands.h"
 
 #include "core/log.h"
 

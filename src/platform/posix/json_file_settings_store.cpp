@@ -1,8 +1,8 @@
-#include "platform/linux/json_file_settings_store.h"
+#include "platform/posix/json_file_settings_store.h"
 
 #include "core/json_fields.h"
 #include "core/log.h"
-#include "platform/linux/atomic_file.h"
+#include "platform/posix/atomic_file.h"
 
 #include <chrono>
 #include <fstream>

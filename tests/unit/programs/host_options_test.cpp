@@ -1,4 +1,4 @@
-#include "app/host_options.h"
+#include "programs/tavoro-host/host_options.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/config_dir.h"
+#include "platform/posix/config_dir.h"
 
 #include <cstdlib>
 #include <pwd.h>

@@ -1,4 +1,4 @@
-#include "server/server_options.h"
+#include "programs/tavoro-rendezvous/server_options.h"
 
 #include <CLI/CLI.hpp>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/atomic_file.h"
+#include "platform/posix/atomic_file.h"
 
 #include "core/unique_fd.h"
 

@@ -1,4 +1,4 @@
-#include "platform/linux/system_random.h"
+#include "platform/posix/system_random.h"
 
 #include <cerrno>
 #include <cstdlib>

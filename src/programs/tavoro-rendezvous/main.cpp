@@ -2,9 +2,9 @@
 // prints the chosen ports and the certificate fingerprint one per line on stdout, and serves until
 // SIGTERM (or SIGINT, SIGHUP).
 #include "core/log.h"
+#include "programs/tavoro-rendezvous/server_options.h"
 #include "server/file_sms_gateway.h"
 #include "server/rendezvous_server.h"
-#include "server/server_options.h"
 #include "tls/certificate.h"
 
 #include <csignal>

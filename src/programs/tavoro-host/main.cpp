@@ -1,20 +1,20 @@
 // tavoro-host: a headless installation. It registers with the rendezvous server, prints every change
 // of its status line on stdout, and runs until SIGINT or SIGTERM.
-#include "app/host_options.h"
 #include "app/remote_controller.h"
 #include "core/asio_main_queue.h"
 #include "core/asio_scheduler.h"
-#include "core/event_loop.h"
+#include "core/background_queue.h"
 #include "core/log.h"
-#include "diagnostics/media_commands.h"
-#include "platform/linux/config_dir.h"
-#include "platform/linux/json_file_settings_store.h"
-#include "platform/linux/system_random.h"
+#include "platform/ffmpeg/x264_encoder.h"
 #include "platform/linux/x11_capture_source.h"
 #include "platform/linux/x11_input_sink.h"
 #include "platform/linux/x11_permissions.h"
-#include "platform/ffmpeg/x264_encoder.h"
 #include "platform/pasteboard.h"
+#include "platform/posix/config_dir.h"
+#include "platform/posix/json_file_settings_store.h"
+#include "platform/posix/system_random.h"
+#include "programs/tavoro-host/host_options.h"
+#include "programs/tavoro-host/media_commands.h"
 #include "signaling/tls_websocket_connector.h"
 
 #include <boost/asio/signal_set.hpp>
@@ -63,12 +63,11 @@ int runHost(const app::InstallationOptions& options, const app::HostingOptions& 
     boost::asio::io_context mainContext;
     core::AsioMainQueue mainQueue(mainContext);
     core::AsioScheduler mainScheduler(mainContext.get_executor());
+    core::BackgroundQueue background;
     platform::JsonFileSettingsStore settings(platform::resolveConfigDir(options.configDir));
     platform::MemoryPasteboard pasteboard;
     platform::SystemRandom random;
     core::SystemWallClock wallClock;
-    core::EventLoopThread background("tavoro.bg");
-    core::AsioScheduler backgroundScheduler(background.executor());
     platform::X11CaptureSource capture;
     platform::X264EncoderFactory encoders;
     std::string inputError;
@@ -80,9 +79,9 @@ int runHost(const app::InstallationOptions& options, const app::HostingOptions& 
     host::HostMedia media{capture, encoders, *input, permissions, computerName()};
 
     auto controller = app::RemoteController::create(
-        app::Services{mainQueue, mainScheduler, settings, pasteboard, random, wallClock,
-            std::make_shared<signaling::TlsWebSocketConnector>(pin), std::make_shared<core::SteadyClock>(),
-            backgroundScheduler, &media},
+        app::Services{mainQueue, mainScheduler, background.scheduler(), settings, pasteboard, random,
+            std::make_shared<core::SteadyClock>(), wallClock,
+            std::make_shared<signaling::TlsWebSocketConnector>(pin), &media},
         deployment);
     auto printStatus = [](const std::string& text) { std::cout << text << std::endl; };
     auto subscription = controller->status.subscribe(printStatus);

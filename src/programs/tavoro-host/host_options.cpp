@@ -1,4 +1,4 @@
-#include "app/host_options.h"
+#include "programs/tavoro-host/host_options.h"
 
 #include "app/identity.h"
 #include "signaling/ws_url.h"
