@@ -2,6 +2,7 @@
 // 1 MB frame on loopback, and the share of frames delivered under random datagram loss.
 #include "core/clock.h"
 #include "platform/posix/system_random.h"
+#include "support/udp_test_socket.h"
 #include "transport/chunker.h"
 #include "transport/datagram.h"
 #include "transport/p2p_transport.h"
@@ -9,13 +10,9 @@
 
 #include <benchmark/benchmark.h>
 
-#include <arpa/inet.h>
 #include <cstring>
-#include <netinet/in.h>
 #include <random>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -80,18 +77,11 @@ BENCHMARK(BM_Reassemble100KB)->Arg(0)->Arg(1);
 // One transport connected to a plain socket on loopback (a ping from the socket selects it).
 void BM_SendFrame1MB(benchmark::State& state)
 {
-    const int peer = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(peer, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    const test::UdpTestSocket peer;
     platform::SystemRandom random;
     transport::P2PTransport p2p({{}}, std::make_shared<core::SteadyClock>(), random);
     p2p.start();
-    sockaddr_in target = local;
-    target.sin_port = htons(p2p.localPort());
-    const auto ping = transport::makePingOrPong(transport::Kind::ping, 1);
-    ::sendto(peer, ping.data(), ping.size(), 0, reinterpret_cast<sockaddr*>(&target), sizeof target);
+    peer.sendTo(p2p.localPort(), transport::makePingOrPong(transport::Kind::ping, 1));
     while (!p2p.linkState().connected) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -101,7 +91,6 @@ void BM_SendFrame1MB(benchmark::State& state)
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * frame.size()));
     p2p.stop();
-    ::close(peer);
 }
 BENCHMARK(BM_SendFrame1MB)->Unit(benchmark::kMillisecond)->UseRealTime();
 

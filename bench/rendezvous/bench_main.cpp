@@ -6,26 +6,13 @@
 //   rendezvous_bench coturn [S]              the same through coturn's TURN relay (ChannelData)
 #include "bench_support.h"
 
-#include <arpa/inet.h>
 #include <fstream>
 #include <iostream>
-#include <netinet/in.h>
 #include <sstream>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace tavoro::bench {
-
-RendezvousProcess::RendezvousProcess(const std::vector<std::string>& extraArgs)
-{
-    std::vector<std::string> args{"--listen", "127.0.0.1:0", "--relay-port", "0", "--stun-port", "0", "--state-dir",
-        state.path().string()};
-    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-    process = std::make_unique<test::ChildProcess>(TAVORO_RENDEZVOUS_PATH, args);
-    wssPort = static_cast<std::uint16_t>(std::stoi(process->readUntilPrefix("listening wss ").value_or("0")));
-    relayPort = static_cast<std::uint16_t>(std::stoi(process->readUntilPrefix("listening relay ").value_or("0")));
-}
 
 long residentKiB(pid_t pid)
 {
@@ -61,19 +48,6 @@ long raiseFileLimit()
     limit.rlim_cur = limit.rlim_max;
     ::setrlimit(RLIMIT_NOFILE, &limit);
     return static_cast<long>(limit.rlim_cur);
-}
-
-std::uint16_t freeUdpPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 } // namespace tavoro::bench

@@ -1,25 +1,20 @@
 #pragma once
 
-#include "support/child_process.h"
-#include "support/temp_dir.h"
+#include "support/rendezvous_process.h"
 
-#include <chrono>
-#include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
 // Shared pieces of the rendezvous benchmark driver.
 namespace tavoro::bench {
 
-// A tavoro-rendezvous process on 127.0.0.1 with every port chosen by the system.
-struct RendezvousProcess {
-    explicit RendezvousProcess(const std::vector<std::string>& extraArgs = {});
-    test::TempDir state;
-    std::unique_ptr<test::ChildProcess> process;
-    std::uint16_t wssPort = 0;
-    std::uint16_t relayPort = 0;
-};
+// tavoro-rendezvous on 127.0.0.1 with every port chosen by the system and its state in `state`.
+inline test::RendezvousProcess startRendezvous(const test::TempDir& state, const std::vector<std::string>& extraArgs = {})
+{
+    auto args = test::rendezvousArgs(state);
+    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+    return test::startRendezvous(TAVORO_RENDEZVOUS_PATH, args);
+}
 
 // Resident memory of a process in KiB, from /proc/PID/status.
 long residentKiB(pid_t pid);
@@ -27,8 +22,6 @@ long residentKiB(pid_t pid);
 double cpuSeconds(pid_t pid);
 // Raises this process's open-file limit to its hard limit; returns the new soft limit.
 long raiseFileLimit();
-// A UDP port that was free a moment ago.
-std::uint16_t freeUdpPort();
 
 int benchConnections(int count);
 int benchRouting(int pairs, int seconds);

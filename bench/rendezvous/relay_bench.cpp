@@ -3,12 +3,10 @@
 // coturn's TURN relay for comparison, its client speaking just enough TURN (an unauthenticated
 // Allocate, a ChannelBind, then ChannelData) to do the same thing.
 #include "bench_support.h"
-#include "core/unique_fd.h"
+#include "support/udp_test_socket.h"
 #include "transport/datagram.h"
 
-#include <arpa/inet.h>
 #include <atomic>
-#include <cstring>
 #include <iostream>
 #include <netinet/in.h>
 #include <optional>
@@ -23,45 +21,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr std::size_t kDatagram = transport::kMaxDatagram; // 1116
 
-struct Socket {
-    core::UniqueFd fd{::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)};
-    sockaddr_in local{};
-
-    Socket()
-    {
-        const int buffer = 8 * 1024 * 1024;
-        ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
-        ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd.get(), reinterpret_cast<sockaddr*>(&local), sizeof local);
-        socklen_t length = sizeof local;
-        ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&local), &length);
-    }
-    void sendTo(std::uint16_t port, const void* data, std::size_t size, std::uint32_t address = INADDR_LOOPBACK) const
-    {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_addr.s_addr = htonl(address);
-        to.sin_port = htons(port);
-        ::sendto(fd.get(), data, size, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    }
-    std::optional<std::vector<std::uint8_t>> receive(int timeoutMs) const
-    {
-        pollfd p{fd.get(), POLLIN, 0};
-        if (::poll(&p, 1, timeoutMs) <= 0) {
-            return std::nullopt;
-        }
-        std::vector<std::uint8_t> bytes(2048);
-        const ssize_t n = ::recv(fd.get(), bytes.data(), bytes.size(), 0);
-        if (n < 0) {
-            return std::nullopt;
-        }
-        bytes.resize(static_cast<std::size_t>(n));
-        return bytes;
-    }
-};
-
 // Offered loads in datagrams per second; 0 is as fast as the sender can.
 constexpr long kOfferedRates[] = {20'000, 40'000, 60'000, 80'000, 100'000, 0};
 
@@ -69,19 +28,19 @@ std::string offered(long pps) { return pps == 0 ? std::string("unpaced") : std::
 
 // Sends `frame` to the relay for `seconds`, at `pps` datagrams per second (0: as fast as the socket
 // takes them) while `receiver` counts arrivals; prints the figures.
-void blast(const std::string& name, const Socket& sender, std::uint16_t relayPort, const std::vector<std::uint8_t>& frame,
-    const Socket& receiver, int seconds, long pps, pid_t relayPid)
+void blast(const std::string& name, const test::UdpTestSocket& sender, std::uint16_t relayPort, const std::vector<std::uint8_t>& frame,
+    const test::UdpTestSocket& receiver, int seconds, long pps, pid_t relayPid)
 {
     std::atomic<bool> running{true};
     std::atomic<long> received{0};
     std::thread counter([&] {
         std::vector<std::uint8_t> buffer(2048);
         while (running) {
-            pollfd p{receiver.fd.get(), POLLIN, 0};
+            pollfd p{receiver.fd(), POLLIN, 0};
             if (::poll(&p, 1, 100) <= 0) {
                 continue;
             }
-            while (::recv(receiver.fd.get(), buffer.data(), buffer.size(), MSG_DONTWAIT) > 0) {
+            while (::recv(receiver.fd(), buffer.data(), buffer.size(), MSG_DONTWAIT) > 0) {
                 received.fetch_add(1, std::memory_order_relaxed);
             }
         }
@@ -94,7 +53,7 @@ void blast(const std::string& name, const Socket& sender, std::uint16_t relayPor
     auto next = start;
     while (Clock::now() < end) {
         for (int i = 0; i < kBurst; ++i) {
-            sender.sendTo(relayPort, frame.data(), frame.size());
+            sender.sendTo(relayPort, frame);
         }
         sent += kBurst;
         if (pps > 0) {
@@ -186,20 +145,22 @@ int benchRelay(int seconds, double rateMbit)
 {
     std::ostringstream rate;
     rate << rateMbit;
-    RendezvousProcess server({"--relay-token", "bench-token", "--relay-rate-mbit", rate.str()});
-    Socket a;
-    Socket b;
+    test::TempDir state;
+    const auto server = startRendezvous(state, {"--relay-token", "bench-token", "--relay-rate-mbit", rate.str()});
+    const auto relayPort = static_cast<std::uint16_t>(server.relay);
+    test::UdpTestSocket a;
+    test::UdpTestSocket b;
     const auto bind = bindDatagram("bench-token");
-    a.sendTo(server.relayPort, bind.data(), bind.size());
-    b.sendTo(server.relayPort, bind.data(), bind.size());
+    a.sendTo(relayPort, bind);
+    b.sendTo(relayPort, bind);
     const auto frame = chunkDatagram();
-    a.sendTo(server.relayPort, frame.data(), frame.size());
-    if (!b.receive(2000)) {
+    a.sendTo(relayPort, frame);
+    if (!b.receive(std::chrono::seconds(2))) {
         std::cerr << "relay did not forward\n";
         return 1;
     }
     for (long pps : kOfferedRates) {
-        blast("tavoro-rendezvous relay (cap " + rate.str() + " Mbit/s), offered " + offered(pps), a, server.relayPort,
+        blast("tavoro-rendezvous relay (cap " + rate.str() + " Mbit/s), offered " + offered(pps), a, relayPort,
             frame, b, seconds, pps, server.process->pid());
     }
     return 0;
@@ -207,13 +168,13 @@ int benchRelay(int seconds, double rateMbit)
 
 int benchCoturn(int seconds)
 {
-    const std::uint16_t port = freeUdpPort();
+    const std::uint16_t port = test::freeUdpPort();
     test::ChildProcess turn("/usr/bin/turnserver",
         {"-n", "-z", "--allow-loopback-peers", "--listening-ip", "127.0.0.1", "--relay-ip", "127.0.0.1", "--listening-port",
             std::to_string(port), "--min-port", "40000", "--max-port", "40100", "--no-tls", "--no-dtls", "--no-tcp",
             "--no-cli", "--log-file", "stdout", "--simple-log"});
-    Socket client;
-    Socket peer;
+    test::UdpTestSocket client;
+    test::UdpTestSocket peer;
     std::vector<std::uint8_t> transport;
     put16(transport, 0x0019); // REQUESTED-TRANSPORT: UDP
     put16(transport, 4);
@@ -221,9 +182,9 @@ int benchCoturn(int seconds)
     std::optional<std::uint16_t> relayed;
     for (int attempt = 0; attempt < 50 && !relayed; ++attempt) {
         const auto allocate = stunMessage(0x0003, transport, 1);
-        client.sendTo(port, allocate.data(), allocate.size());
-        if (auto response = client.receive(100)) {
-            relayed = relayedPort(*response);
+        client.sendTo(port, allocate);
+        if (auto response = client.receive(std::chrono::milliseconds(100))) {
+            relayed = relayedPort(response->bytes);
         }
     }
     if (!relayed) {
@@ -237,12 +198,12 @@ int benchCoturn(int seconds)
     put16(bindAttributes, 0x0012); // XOR-PEER-ADDRESS
     put16(bindAttributes, 8);
     put16(bindAttributes, 0x0001);
-    put16(bindAttributes, static_cast<std::uint16_t>(ntohs(peer.local.sin_port) ^ 0x2112));
+    put16(bindAttributes, static_cast<std::uint16_t>(peer.port() ^ 0x2112));
     put32(bindAttributes, INADDR_LOOPBACK ^ kCookie);
     const auto channelBind = stunMessage(0x0009, bindAttributes, 2);
-    client.sendTo(port, channelBind.data(), channelBind.size());
-    auto bound = client.receive(2000);
-    if (!bound || bound->size() < 2 || get16(*bound, 0) != 0x0109) {
+    client.sendTo(port, channelBind);
+    auto bound = client.receive(std::chrono::seconds(2));
+    if (!bound || bound->bytes.size() < 2 || get16(bound->bytes, 0) != 0x0109) {
         std::cerr << "coturn: ChannelBind failed\n";
         return 1;
     }
@@ -252,8 +213,8 @@ int benchCoturn(int seconds)
     put16(channelData, 0x4000);
     put16(channelData, static_cast<std::uint16_t>(frame.size()));
     channelData.insert(channelData.end(), frame.begin(), frame.end());
-    client.sendTo(port, channelData.data(), channelData.size());
-    if (!peer.receive(2000)) {
+    client.sendTo(port, channelData);
+    if (!peer.receive(std::chrono::seconds(2))) {
         std::cerr << "coturn: nothing relayed\n";
         return 1;
     }

@@ -22,7 +22,8 @@ int benchConnections(int count)
 {
     const long files = raiseFileLimit();
     std::cout << "open-file limit " << files << " (each side needs one descriptor per connection)\n";
-    RendezvousProcess server;
+    test::TempDir state;
+    const auto server = startRendezvous(state);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const long before = residentKiB(server.process->pid());
 
@@ -35,7 +36,7 @@ int benchConnections(int count)
     for (int t = 0; t < kConnectors; ++t) {
         connectors.emplace_back([&, t] {
             for (int i = t; i < count; i += kConnectors) {
-                auto client = test::WssTestClient::connect(loop, server.wssPort);
+                auto client = test::WssTestClient::connect(loop, static_cast<std::uint16_t>(server.wss));
                 if (!client || !client->hello(deviceId(i))) {
                     ++failed;
                     continue;
@@ -75,7 +76,8 @@ int benchConnections(int count)
 int benchRouting(int pairs, int seconds)
 {
     raiseFileLimit();
-    RendezvousProcess server;
+    test::TempDir state;
+    const auto server = startRendezvous(state);
     core::EventLoopThread loops[2] = {core::EventLoopThread("bench.clients1"), core::EventLoopThread("bench.clients2")};
     constexpr int kWindow = 16;
 
@@ -95,7 +97,7 @@ int benchRouting(int pairs, int seconds)
         self.message = R"({"type":"input","to":")" + deviceId(i ^ 1)
             + R"(","call_id":"1700000000000","kind":"move","x":0.4711,"y":0.2718})";
         test::WssTestClient::Options options;
-        options.port = server.wssPort;
+        options.port = static_cast<std::uint16_t>(server.wss);
         options.onText = [&self, &received, &running](std::string_view text) {
             if (text.find("hello_probe") != std::string_view::npos) {
                 self.probed = true;

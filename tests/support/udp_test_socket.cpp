@@ -1,51 +1,55 @@
 #include "support/udp_test_socket.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <stdexcept>
 #include <sys/socket.h>
 
 namespace tavoro::test {
 
 UdpTestSocket::UdpTestSocket() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
 {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd_.get(), reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    const sockaddr_in local = transport::toSockaddr({0x7F000001, 0});
+    if (!fd_.valid() || ::bind(fd_.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        throw std::runtime_error("cannot bind a UDP test socket");
+    }
+    const int bytes = 8 << 20;
+    for (const int option : {SO_RCVBUF, SO_RCVBUFFORCE, SO_SNDBUF}) {
+        ::setsockopt(fd_.get(), SOL_SOCKET, option, &bytes, sizeof bytes);
+    }
+    sockaddr_in bound{};
+    socklen_t length = sizeof bound;
+    ::getsockname(fd_.get(), reinterpret_cast<sockaddr*>(&bound), &length);
+    port_ = ntohs(bound.sin_port);
 }
 
-void UdpTestSocket::sendTo(std::uint16_t port, std::span<const std::uint8_t> bytes) const
+void UdpTestSocket::sendTo(const transport::Endpoint& to, std::span<const std::uint8_t> bytes) const
 {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(port);
-    ::sendto(fd_.get(), bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    const sockaddr_in address = transport::toSockaddr(to);
+    ::sendto(fd_.get(), bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&address), sizeof address);
 }
 
-std::optional<UdpTestSocket::Received> UdpTestSocket::receive(std::chrono::milliseconds limit) const
+std::optional<UdpTestSocket::Datagram> UdpTestSocket::receive(std::chrono::milliseconds limit) const
 {
-    pollfd fd{fd_.get(), POLLIN, 0};
-    if (::poll(&fd, 1, static_cast<int>(limit.count())) <= 0) {
+    pollfd entry{fd_.get(), POLLIN, 0};
+    if (::poll(&entry, 1, static_cast<int>(limit.count())) <= 0) {
         return std::nullopt;
     }
-    Received received;
-    received.bytes.resize(65536);
-    sockaddr_in from{};
-    socklen_t length = sizeof from;
-    const ssize_t n = ::recvfrom(fd_.get(), received.bytes.data(), received.bytes.size(), 0,
-        reinterpret_cast<sockaddr*>(&from), &length);
-    if (n < 0) {
+    std::vector<std::uint8_t> buffer(65536);
+    sockaddr_in source{};
+    socklen_t length = sizeof source;
+    const auto size = ::recvfrom(fd_.get(), buffer.data(), buffer.size(), MSG_DONTWAIT,
+        reinterpret_cast<sockaddr*>(&source), &length);
+    if (size < 0) {
         return std::nullopt;
     }
-    received.bytes.resize(static_cast<std::size_t>(n));
-    received.fromAddress = ntohl(from.sin_addr.s_addr);
-    received.fromPort = ntohs(from.sin_port);
-    return received;
+    buffer.resize(static_cast<std::size_t>(size));
+    return Datagram{std::move(buffer), transport::fromSockaddr(source), std::chrono::steady_clock::now()};
+}
+
+std::uint16_t freeUdpPort()
+{
+    return UdpTestSocket().port();
 }
 
 } // namespace tavoro::test

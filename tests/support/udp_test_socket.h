@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/unique_fd.h"
+#include "transport/endpoint.h"
 
 #include <chrono>
 #include <cstdint>
@@ -10,24 +11,41 @@
 
 namespace tavoro::test {
 
-// A UDP socket on 127.0.0.1 with a free port, for talking to UDP services in tests.
+// A plain UDP socket on 127.0.0.1 (port 0) with 8 MiB buffers, room for a whole burst of chunks: a
+// test or benchmark plays a peer, a relay or a client of a UDP service with it.
 class UdpTestSocket {
 public:
     UdpTestSocket();
 
     std::uint16_t port() const { return port_; }
-    void sendTo(std::uint16_t port, std::span<const std::uint8_t> bytes) const;
+    transport::Endpoint endpoint() const { return {0x7F000001, port_}; }
+    int fd() const { return fd_.get(); }
 
-    struct Received {
+    void sendTo(const transport::Endpoint& to, std::span<const std::uint8_t> bytes) const;
+    void sendTo(std::uint16_t loopbackPort, std::span<const std::uint8_t> bytes) const
+    {
+        sendTo({0x7F000001, loopbackPort}, bytes);
+    }
+
+    struct Datagram {
         std::vector<std::uint8_t> bytes;
-        std::uint32_t fromAddress = 0; // host byte order
-        std::uint16_t fromPort = 0;
+        transport::Endpoint from;
+        std::chrono::steady_clock::time_point at;
     };
-    std::optional<Received> receive(std::chrono::milliseconds limit = std::chrono::seconds(5)) const;
+    std::optional<Datagram> receive(std::chrono::milliseconds limit = std::chrono::seconds(5)) const;
+    // Reads until nothing arrives within `quiet`.
+    void drain(std::chrono::milliseconds quiet) const
+    {
+        while (receive(quiet)) {
+        }
+    }
 
 private:
     core::UniqueFd fd_;
     std::uint16_t port_ = 0;
 };
+
+// A UDP port on 127.0.0.1 that was free a moment ago, for programs that must be told their port.
+std::uint16_t freeUdpPort();
 
 } // namespace tavoro::test

@@ -53,7 +53,7 @@ std::string readDisplayNumber(int fd)
 
 } // namespace
 
-Xvfb::Xvfb(int width, int height)
+Xvfb::Xvfb(int width, int height) : width_(width), height_(height)
 {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
@@ -93,6 +93,18 @@ int Xvfb::run(const std::string& command) const
 {
     const std::string line = "DISPLAY=" + display_ + " " + command;
     return std::system(line.c_str());
+}
+
+bool Xvfb::splitIntoTwoMonitors(int leftWidth, int leftHeight, int rightWidth, int rightHeight) const
+{
+    // xrandr wants a physical size too: millimetres at 96 dpi.
+    const auto geometry = [](int width, int height, int x) {
+        const auto mm = [](int pixels) { return std::to_string((pixels * 254 + 480) / 960); };
+        return std::to_string(width) + "/" + mm(width) + "x" + std::to_string(height) + "/" + mm(height) + "+" +
+            std::to_string(x) + "+0";
+    };
+    return run("xrandr --setmonitor left " + geometry(leftWidth, leftHeight, 0) + " screen >/dev/null") == 0 &&
+        run("xrandr --setmonitor right " + geometry(rightWidth, rightHeight, leftWidth) + " none >/dev/null") == 0;
 }
 
 } // namespace tavoro::test

@@ -83,8 +83,7 @@ TEST(MediaCommands, CaptureOfTheSecondMonitorAndBadOptions)
 {
     test::Xvfb server(3840, 1080);
     ASSERT_TRUE(server.running());
-    ASSERT_EQ(server.run("xrandr --setmonitor left 1920/508x1080/286+0+0 screen >/dev/null"), 0);
-    ASSERT_EQ(server.run("xrandr --setmonitor right 1920/508x1080/286+1920+0 none >/dev/null"), 0);
+    ASSERT_TRUE(server.splitIntoTwoMonitors());
     test::TempDir dir;
     const auto file = dir.path() / "right.h264";
     auto host = runHost(server, {"capture", "--frames", "1", "--out", file.string(), "--monitor", "-1"});
@@ -102,8 +101,7 @@ TEST(MediaCommands, InjectReplaysMessagesOnTheDisplay)
 {
     test::Xvfb server(3840, 1080);
     ASSERT_TRUE(server.running());
-    ASSERT_EQ(server.run("xrandr --setmonitor left 1920/508x1080/286+0+0 screen >/dev/null"), 0);
-    ASSERT_EQ(server.run("xrandr --setmonitor right 1920/508x1080/286+1920+0 none >/dev/null"), 0);
+    ASSERT_TRUE(server.splitIntoTwoMonitors());
     test::XClient client(server.display());
     client.window({0, 0, 3840, 1080}, 0, XCB_EVENT_MASK_BUTTON_PRESS);
 

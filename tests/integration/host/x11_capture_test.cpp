@@ -78,13 +78,6 @@ bool near(std::uint32_t actual, std::uint32_t expected)
     return true;
 }
 
-void splitIntoTwoMonitors(const test::Xvfb& server)
-{
-    // The left monitor takes over the screen's own output, so that exactly two monitors remain.
-    ASSERT_EQ(server.run("xrandr --setmonitor left 1920/508x1080/286+0+0 screen >/dev/null"), 0);
-    ASSERT_EQ(server.run("xrandr --setmonitor right 1920/508x1080/286+1920+0 none >/dev/null"), 0);
-}
-
 class X11CaptureTest : public ::testing::TestWithParam<platform::GrabMethod> {};
 
 TEST_P(X11CaptureTest, AKnownPictureIsCapturedWithTheRightPixels)
@@ -136,7 +129,7 @@ TEST(X11Capture, TwoMonitorsAreListedLeftToRightAndSwitched)
 {
     test::Xvfb server(3840, 1080);
     ASSERT_TRUE(server.running());
-    splitIntoTwoMonitors(server);
+    ASSERT_TRUE(server.splitIntoTwoMonitors());
     test::XClient client(server.display());
     client.warpPointer(100, 100);
     client.window({0, 0, 1920, 1080}, red);
@@ -163,7 +156,7 @@ TEST(X11Capture, AStillScreenSendsNothingUntilItsMonitorChanges)
 {
     test::Xvfb server(3840, 1080);
     ASSERT_TRUE(server.running());
-    splitIntoTwoMonitors(server);
+    ASSERT_TRUE(server.splitIntoTwoMonitors());
     test::XClient client(server.display());
     client.warpPointer(3000, 500);
     const auto left = client.window({0, 0, 1920, 1080}, grey);

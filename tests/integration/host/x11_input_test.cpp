@@ -24,8 +24,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(server.running());
-        ASSERT_EQ(server.run("xrandr --setmonitor left 1920/508x1080/286+0+0 screen >/dev/null"), 0);
-        ASSERT_EQ(server.run("xrandr --setmonitor right 1920/508x1080/286+1920+0 none >/dev/null"), 0);
+        ASSERT_TRUE(server.splitIntoTwoMonitors());
         client = std::make_unique<test::XClient>(server.display());
         window = client->window({0, 0, 3840, 1080}, 0x202020, watchedEvents);
         client->focus(window);

@@ -76,7 +76,7 @@ TEST_F(SignalingTest, CallAndAnswerCarryTheSameRelayWhichThenForwardsBetweenTheP
     alicePeer.sendTo(server->relayPort(), ping);
     auto atBob = bobPeer.receive();
     ASSERT_TRUE(atBob);
-    EXPECT_EQ(atBob->fromPort, server->relayPort());
+    EXPECT_EQ(atBob->from.port, server->relayPort());
     EXPECT_TRUE(std::equal(ping.begin(), ping.end(), atBob->bytes.begin(), atBob->bytes.end()));
 }
 

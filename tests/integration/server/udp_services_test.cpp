@@ -51,14 +51,14 @@ TEST_F(UdpServicesTest, RelayForwardsOnlyAfterBothBindsBothWaysWithTheRelayAsSou
     auto atAlice = alice.receive();
     ASSERT_TRUE(atAlice);
     EXPECT_EQ(pingId(atAlice->bytes), 3u);
-    EXPECT_EQ(atAlice->fromPort, relay);
-    EXPECT_EQ(atAlice->fromAddress, INADDR_LOOPBACK);
+    EXPECT_EQ(atAlice->from.port, relay);
+    EXPECT_EQ(atAlice->from.address, INADDR_LOOPBACK);
 
     alice.sendTo(relay, ping(4));
     auto atBob = bob.receive();
     ASSERT_TRUE(atBob);
     EXPECT_EQ(pingId(atBob->bytes), 4u) << "pings 1 and 2 must have been dropped";
-    EXPECT_EQ(atBob->fromPort, relay);
+    EXPECT_EQ(atBob->from.port, relay);
 
     const std::vector<std::uint8_t> media(transport::kMaxDatagram, 0x5A);
     bob.sendTo(relay, media);

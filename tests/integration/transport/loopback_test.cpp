@@ -1,5 +1,6 @@
 #include "integration/transport/transport_fixture.h"
-#include "integration/transport/udp_probe.h"
+#include "support/udp_test_socket.h"
+#include "transport/stun.h"
 #include "platform/fake/manual_clock.h"
 #include "support/wait.h"
 #include "transport/datagram.h"
@@ -12,6 +13,34 @@ namespace {
 
 using namespace std::chrono_literals;
 using transport::Kind;
+
+// Answers STUN Binding requests on 127.0.0.1 with the source address, on its own thread.
+class LoopbackStunResponder {
+public:
+    LoopbackStunResponder()
+        : thread_([this] {
+              while (!stop_) {
+                  if (const auto request = socket_.receive(20ms)) {
+                      if (const auto txn = transport::stun::parseBindingRequest(request->bytes)) {
+                          socket_.sendTo(request->from, transport::stun::makeBindingSuccess(*txn, request->from));
+                      }
+                  }
+              }
+          })
+    {
+    }
+    ~LoopbackStunResponder()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    std::uint16_t port() const { return socket_.port(); }
+
+private:
+    UdpTestSocket socket_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
 
 Bytes transportDatagram(std::uint8_t kindByte, const Bytes& payload, std::uint8_t version = 1)
 {
@@ -72,17 +101,17 @@ protected:
 
     // The next datagram from the transport; a ping is answered, as a live peer would, so that the
     // path never falls silent.
-    std::optional<UdpProbe::Datagram> receiveAsPeer(std::chrono::milliseconds timeout)
+    std::optional<UdpTestSocket::Datagram> receiveAsPeer(std::chrono::milliseconds timeout)
     {
         auto datagram = peer.receive(timeout);
         if (datagram && datagram->bytes[5] == 0) {
-            peer.send(transport::makePingOrPong(Kind::pong, transport::u32(datagram->bytes, 16)), datagram->from);
+            peer.sendTo(datagram->from, transport::makePingOrPong(Kind::pong, transport::u32(datagram->bytes, 16)));
         }
         return datagram;
     }
 
     log::Capture logs;
-    UdpProbe peer;
+    UdpTestSocket peer;
     TestTransport lone;
 };
 
@@ -115,7 +144,7 @@ TEST_F(LoneTransport, AnswersPingsAndTakesInputOnlyFromTheSelectedAddress)
     // A ping with a short payload is still answered, with the id from the header.
     auto shortPing = transportDatagram(0, Bytes{});
     transport::putU32(shortPing, 6, 77);
-    peer.send(shortPing, target());
+    peer.sendTo(target(), shortPing);
     const auto pong = peer.receive(2s);
     ASSERT_TRUE(pong);
     ASSERT_EQ(pong->bytes.size(), 20u);
@@ -124,13 +153,13 @@ TEST_F(LoneTransport, AnswersPingsAndTakesInputOnlyFromTheSelectedAddress)
     EXPECT_TRUE(waitFor([&] { return logs.contains("Tavoro p2p: 对端可达 127.0.0.1:" + std::to_string(peer.port()) + " (直连)"); }, 1s));
     EXPECT_EQ(lone.transport->linkState().selected, peer.endpoint());
 
-    UdpProbe stranger;
-    stranger.send(transportDatagram(3, Bytes{'{', '}'}), target());
-    peer.send(transportDatagram(3, Bytes{}), target());
-    peer.send(transportDatagram(3, Bytes{'{', '}'}, 2), target());
-    peer.send(transportDatagram(8, Bytes{'t', 'o', 'k'}), target());
-    peer.send(Bytes(15, 'A'), target());
-    peer.send(transportDatagram(0x83, Bytes{'{', '"', 'k', '"', '}'}), target());
+    UdpTestSocket stranger;
+    stranger.sendTo(target(), transportDatagram(3, Bytes{'{', '}'}));
+    peer.sendTo(target(), transportDatagram(3, Bytes{}));
+    peer.sendTo(target(), transportDatagram(3, Bytes{'{', '}'}, 2));
+    peer.sendTo(target(), transportDatagram(8, Bytes{'t', 'o', 'k'}));
+    peer.sendTo(target(), Bytes(15, 'A'));
+    peer.sendTo(target(), transportDatagram(0x83, Bytes{'{', '"', 'k', '"', '}'}));
     ASSERT_TRUE(waitFor([&] { return !lone.inputs().empty(); }, 2s));
     EXPECT_EQ(lone.inputs(), (std::vector<Bytes>{Bytes{'{', '"', 'k', '"', '}'}}));
 }
@@ -151,7 +180,7 @@ TEST_F(LoneTransport, CountsOnlyNewWellFormedCandidatesAndAPongFromAnotherIdLeav
     const auto ping = peer.receive(2s);
     ASSERT_TRUE(ping);
     ASSERT_EQ(ping->bytes.size(), 20u);
-    peer.send(transport::makePingOrPong(Kind::pong, transport::u32(ping->bytes, 16) + 1000), ping->from);
+    peer.sendTo(ping->from, transport::makePingOrPong(Kind::pong, transport::u32(ping->bytes, 16) + 1000));
     ASSERT_TRUE(waitFor([&] { return lone.transport->linkState().connected; }, 1s));
     EXPECT_EQ(lone.transport->linkState().rttMs, -1);
     EXPECT_TRUE(waitFor([&] { return logs.contains("Tavoro p2p: 打洞成功 selected=127.0.0.1:" + port + " (直连)"); }, 1s));
@@ -159,7 +188,7 @@ TEST_F(LoneTransport, CountsOnlyNewWellFormedCandidatesAndAPongFromAnotherIdLeav
 
 TEST_F(LoneTransport, RelayBindsFromOneSecondRefreshEveryTwoSecondsAndLogsTheRelayPath)
 {
-    UdpProbe& relay = peer;
+    UdpTestSocket& relay = peer;
     const std::string token = "tok-0123456789abcdefXYZ";
     lone.transport->setRelay("127.0.0.1", relay.port(), token);
     EXPECT_TRUE(logs.contains("Tavoro p2p: UDP 中继候选 127.0.0.1:" + std::to_string(relay.port())));
@@ -176,7 +205,7 @@ TEST_F(LoneTransport, RelayBindsFromOneSecondRefreshEveryTwoSecondsAndLogsTheRel
     ASSERT_TRUE(ping);
     ASSERT_EQ(ping->bytes[5], 0);
     // The relay answers as the peer would through it.
-    relay.send(transport::makePingOrPong(Kind::pong, transport::u32(ping->bytes, 16)), ping->from);
+    relay.sendTo(ping->from, transport::makePingOrPong(Kind::pong, transport::u32(ping->bytes, 16)));
     ASSERT_TRUE(waitFor([&] { return lone.transport->linkState().connected; }, 1s));
     EXPECT_TRUE(waitFor([&] { return logs.contains("Tavoro p2p: 打洞成功 selected=127.0.0.1:" + std::to_string(relay.port()) + " (UDP 中继)"); }, 1s));
     EXPECT_TRUE(lone.transport->linkState().relayed());
@@ -226,7 +255,7 @@ TEST_F(LoneTransport, SendsFramesOnlyWhileConnectedAndWithinTheChunkBoundThenSta
     lone.transport->start();
     const auto address = target();
     EXPECT_FALSE(lone.transport->sendFrame(Bytes{1}));
-    peer.send(transport::makePingOrPong(Kind::ping, 1), address);
+    peer.sendTo(address, transport::makePingOrPong(Kind::ping, 1));
     ASSERT_TRUE(waitFor([&] { return lone.transport->linkState().connected; }, 2s));
     ASSERT_TRUE(peer.receive(1s)); // the pong
     while (receiveAsPeer(150ms)) {
@@ -247,21 +276,21 @@ TEST_F(LoneTransport, SendsFramesOnlyWhileConnectedAndWithinTheChunkBoundThenSta
     EXPECT_FALSE(lone.transport->linkState().connected);
     EXPECT_FALSE(lone.transport->sendFrame(Bytes{1, 2, 3}));
     // A ping that reaches the worker's last pass does not connect it again.
-    peer.send(transport::makePingOrPong(Kind::ping, 3), address);
+    peer.sendTo(address, transport::makePingOrPong(Kind::ping, 3));
     ASSERT_TRUE(waitFor([&] { return logs.contains("Tavoro p2p: 已停止"); }, 1s));
     EXPECT_FALSE(lone.transport->linkState().connected);
     EXPECT_EQ(logs.count("Tavoro p2p: 对端可达"), 1u);
     peer.drain(50ms);
     lone.transport->start();
     EXPECT_EQ(logs.count("UDP socket 已就绪"), 1u);
-    peer.send(transport::makePingOrPong(Kind::ping, 2), address);
+    peer.sendTo(address, transport::makePingOrPong(Kind::ping, 2));
     EXPECT_FALSE(peer.receive(300ms)); // the socket is closed: no pong
 }
 
 TEST(LoopbackTransport, CanBeDestroyedFromItsOwnCallback)
 {
     log::Capture logs;
-    UdpProbe peer;
+    UdpTestSocket peer;
     auto owner = std::make_shared<TestTransport>();
     std::weak_ptr<TestTransport> weakOwner = owner;
     std::atomic<bool> released{false};
@@ -273,8 +302,8 @@ TEST(LoopbackTransport, CanBeDestroyedFromItsOwnCallback)
     owner->transport->start();
     const transport::Endpoint target{0x7F000001, owner->transport->localPort()};
     owner.reset();
-    peer.send(transport::makePingOrPong(Kind::ping, 1), target); // input is taken only once selected
-    peer.send(transportDatagram(3, Bytes{'x'}), target);
+    peer.sendTo(target, transport::makePingOrPong(Kind::ping, 1)); // input is taken only once selected
+    peer.sendTo(target, transportDatagram(3, Bytes{'x'}));
     ASSERT_TRUE(waitFor([&] { return released.load(); }, 2s));
     EXPECT_TRUE(waitFor([&] { return weakOwner.expired(); }, 1s));
     // The detached worker finishes on its own; the test ends only after its last log line.
@@ -287,7 +316,7 @@ TEST(LoopbackTransport, TimesLatePongsAndGoesDownAfterThreeSilentSecondsUntilThe
 {
     log::Capture logs;
     LoopbackStunResponder stun;
-    UdpProbe peer;
+    UdpTestSocket peer;
     auto clock = std::make_shared<platform::fake::ManualClock>();
     TestTransport lone({{"127.0.0.1", stun.port()}}, clock);
     lone.transport->ingestSignal("ice",
@@ -306,7 +335,7 @@ TEST(LoopbackTransport, TimesLatePongsAndGoesDownAfterThreeSilentSecondsUntilThe
     ASSERT_TRUE(pingAfter(100ms));
     ASSERT_TRUE(pingAfter(100ms));
     ASSERT_TRUE(pingAfter(150ms));
-    peer.send(transport::makePingOrPong(Kind::pong, *first), target);
+    peer.sendTo(target, transport::makePingOrPong(Kind::pong, *first));
     ASSERT_TRUE(waitFor([&] { return lone.transport->linkState().connected; }, 1s));
     EXPECT_TRUE(waitFor([&] { return lone.transport->linkState().rttMs == 350; }, 1s));
 
@@ -315,7 +344,7 @@ TEST(LoopbackTransport, TimesLatePongsAndGoesDownAfterThreeSilentSecondsUntilThe
     EXPECT_TRUE(logs.contains("Tavoro p2p: 对端 3 秒无响应，路径断开"));
     EXPECT_FALSE(lone.transport->linkState().connected);
     EXPECT_FALSE(lone.transport->sendFrame(Bytes{1}));
-    peer.send(transport::makePingOrPong(Kind::pong, *retry), target);
+    peer.sendTo(target, transport::makePingOrPong(Kind::pong, *retry));
     ASSERT_TRUE(waitFor([&] { return lone.transport->linkState().connected; }, 1s));
     EXPECT_TRUE(waitFor([&] { return logs.count("Tavoro p2p: 打洞成功 selected=127.0.0.1:" + std::to_string(peer.port())) == 2; }, 1s));
     EXPECT_EQ(logs.count("Tavoro p2p: 对端 3 秒无响应"), 1u);

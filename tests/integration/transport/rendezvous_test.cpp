@@ -1,7 +1,6 @@
 #include "integration/transport/transport_fixture.h"
-#include "integration/transport/udp_probe.h"
-#include "support/child_process.h"
-#include "support/temp_dir.h"
+#include "support/rendezvous_process.h"
+#include "support/udp_test_socket.h"
 #include "support/wait.h"
 #include "transport/stun.h"
 
@@ -17,29 +16,13 @@ using namespace std::chrono_literals;
 
 const std::string kRelayToken = "relay-test-token-0123456789";
 
-std::uint16_t portAfter(const ChildProcess& process, const std::string& prefix)
-{
-    const std::string line = process.waitForStdout(prefix);
-    return line.empty() ? 0 : static_cast<std::uint16_t>(std::stoi(line.substr(line.find(prefix) + prefix.size())));
-}
-
 // tavoro-rendezvous on 127.0.0.1 with a standing relay session for kRelayToken.
-class Rendezvous {
-public:
-    Rendezvous()
-        : process(TAVORO_RENDEZVOUS_BIN,
-              {"--listen", "127.0.0.1:0", "--relay-port", "0", "--stun-port", "0", "--state-dir",
-                  (stateDir.path() / "state").string(), "--relay-token", kRelayToken, "--relay-rate-mbit", "1000"})
-        , relayPort(portAfter(process, "listening relay "))
-        , stunPort(portAfter(process, "listening stun "))
-    {
-    }
-
-    TempDir stateDir;
-    ChildProcess process;
-    std::uint16_t relayPort;
-    std::uint16_t stunPort;
-};
+RendezvousProcess startWithStandingRelay(const TempDir& state)
+{
+    auto args = rendezvousArgs(state);
+    args.insert(args.end(), {"--relay-token", kRelayToken, "--relay-rate-mbit", "1000"});
+    return startRendezvous(TAVORO_RENDEZVOUS_BIN, args);
+}
 
 // Starts a transport asking only `stunPort` and checks it learns and advertises its reflexive address.
 void expectReflexiveAddressFrom(std::uint16_t stunPort)
@@ -56,13 +39,14 @@ void expectReflexiveAddressFrom(std::uint16_t stunPort)
 
 TEST(RendezvousRelay, WithCandidatesWithheldBothSidesConnectThroughTheUdpRelay)
 {
-    Rendezvous server;
-    ASSERT_NE(server.relayPort, 0);
+    TempDir state;
+    const auto server = startWithStandingRelay(state);
+    ASSERT_NE(server.relay, 0);
     log::Capture logs;
     TestTransport host;
     TestTransport viewer;
-    host.transport->setRelay("127.0.0.1", server.relayPort, kRelayToken);
-    viewer.transport->setRelay("127.0.0.1", server.relayPort, kRelayToken);
+    host.transport->setRelay("127.0.0.1", server.relay, kRelayToken);
+    viewer.transport->setRelay("127.0.0.1", server.relay, kRelayToken);
     host.transport->start();
     viewer.transport->start();
 
@@ -81,9 +65,10 @@ TEST(RendezvousRelay, WithCandidatesWithheldBothSidesConnectThroughTheUdpRelay)
 
 TEST(RendezvousStun, OurResponderGivesTheReflexiveAddress)
 {
-    Rendezvous server;
-    ASSERT_NE(server.stunPort, 0);
-    expectReflexiveAddressFrom(server.stunPort);
+    TempDir state;
+    const auto server = startWithStandingRelay(state);
+    ASSERT_NE(server.stun, 0);
+    expectReflexiveAddressFrom(static_cast<std::uint16_t>(server.stun));
 }
 
 // coturn as a plain STUN server on loopback, run as an unprivileged user.
@@ -110,10 +95,10 @@ public:
     // Asks until the server answers a Binding request.
     bool ready()
     {
-        UdpProbe probe;
+        UdpTestSocket probe;
         const transport::stun::TransactionId txn{9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9};
         for (int attempt = 0; attempt < 50; ++attempt) {
-            probe.send(transport::stun::makeBindingRequest(txn), {0x7F000001, port});
+            probe.sendTo(port, transport::stun::makeBindingRequest(txn));
             if (auto answer = probe.receive(100ms); answer && transport::stun::parseBindingResponse(answer->bytes, txn)) {
                 return true;
             }
