@@ -1,6 +1,6 @@
 // What the server does for a receiver that does not read: relayed media is dropped first, text is
 // never dropped, a fast text sender is slowed down, and a receiver swamped even with text is closed.
-#include "rendezvous_fixture.h"
+#include "support/rendezvous_fixture.h"
 
 namespace tavoro::server {
 namespace {

@@ -134,6 +134,10 @@ TEST_F(HubTest, OneLiveConnectionPerIdAndTheHolderKeepsIt)
     EXPECT_TRUE(sink.wasClosed(kB));
     EXPECT_FALSE(sink.wasClosed(kA));
     hub().closed(kB);
+    online(kC, kIdC);
+    send(kC, {{"type", "call"}, {"to", kIdA}, {"call_id", "1"}});
+    EXPECT_EQ(lastTo(kA)["type"], "call") << "the holder still gets its calls";
+    hub().closed(kC);
 
     send(kA, {{"type", "hello"}, {"device_id", kIdA}, {"token", "qxm"}});
     EXPECT_FALSE(sink.wasClosed(kA)) << "saying hello again is harmless";
@@ -173,6 +177,22 @@ TEST_F(HubTest, MessagesNestedDeeperThanSixtyFourLevelsAreDropped)
     hub().text(kA, prefix + std::string(64, '[') + std::string(64, ']') + "}");
     hub().text(kA, prefix + std::string(200000, '[') + std::string(200000, ']') + "}");
     EXPECT_EQ(sink.to(kB).size(), 1u);
+}
+
+TEST_F(HubTest, JunkAndServerTypesFromAPeerReachNobodyWhileUnknownTypesAreForwarded)
+{
+    online(kA, kIdA);
+    online(kB, kIdB);
+    for (const char* junk : {"{", "[1,2]", "\"to\"", "null", R"({"type":"push_msg","to":100000002})"}) {
+        hub().text(kA, junk);
+    }
+    for (const char* type : {"error", "err", "sms_code_resp"}) {
+        send(kA, {{"type", type}, {"to", kIdB}, {"err", {{"message", "peers cannot pose as the server"}}}});
+    }
+    send(kA, {{"type", "push_msg"}, {"to", "100000099"}, {"text", "to nobody"}});
+    EXPECT_TRUE(sink.to(kB).empty());
+    send(kA, {{"type", "no_such_type"}, {"to", kIdB}});
+    EXPECT_EQ(sink.to(kB), std::vector<json>{(json{{"type", "no_such_type"}, {"to", kIdB}, {"from", kIdA}})});
 }
 
 TEST_F(HubTest, CallsGetARelayThatTheMatchingAnswerRepeats)

@@ -20,33 +20,36 @@ inline std::vector<std::uint8_t> relayMessage(const std::string& to, std::vector
     return body;
 }
 
-// A rendezvous server on 127.0.0.1 with every port chosen by the system, its SMS file in a
-// temporary folder, and a loop for the test's WebSocket clients.
+// The rendezvous server in this process on 127.0.0.1 with every port chosen by the system, its SMS
+// file in a temporary folder, and a loop for the test's WebSocket clients.
 class RendezvousFixture : public ::testing::Test {
 protected:
-    void SetUp() override
+    RendezvousFixture()
     {
-        ServerConfig config;
         config.listenAddress = "127.0.0.1";
         config.listenPort = 0;
         config.relayPort = 0;
         config.stunPort = 0;
         config.identity = *tls::makeSelfSigned("rendezvous-test");
-        configure(config);
-        sms = std::make_unique<FileSmsGateway>(smsFile());
-        server = std::make_unique<RendezvousServer>(config, *sms);
-        std::string error;
-        ASSERT_TRUE(server->start(error)) << error;
     }
 
-    virtual void configure(ServerConfig&) {}
+    void SetUp() override { ASSERT_TRUE(startServer()); }
 
-    std::filesystem::path smsFile() const { return state.path() / "sms.txt"; }
+    // A new server on `config`, in place of the one running.
+    bool startServer()
+    {
+        server.reset();
+        server = std::make_unique<RendezvousServer>(config, sms);
+        std::string error;
+        const bool started = server->start(error);
+        EXPECT_TRUE(started) << error;
+        return started;
+    }
 
     // The code in the last line of the SMS file.
     std::string lastSmsCode() const
     {
-        std::ifstream in(smsFile());
+        std::ifstream in(state.path() / "sms.txt");
         std::string line;
         std::string last;
         while (std::getline(in, line)) {
@@ -62,16 +65,14 @@ protected:
     std::unique_ptr<test::WssTestClient> online(const std::string& deviceId)
     {
         auto client = connect();
-        EXPECT_TRUE(client) << "connect";
-        if (client) {
-            EXPECT_TRUE(client->hello(deviceId)) << "hello " << deviceId;
-        }
+        EXPECT_TRUE(client && client->hello(deviceId)) << "hello " << deviceId;
         return client;
     }
 
     test::TempDir state;
+    ServerConfig config;
+    FileSmsGateway sms{state.path() / "sms.txt"};
     core::EventLoopThread clients{"test.clients"};
-    std::unique_ptr<FileSmsGateway> sms;
     std::unique_ptr<RendezvousServer> server;
 };
 
