@@ -1,11 +1,12 @@
-// Messages per second through Signaling to a loopback TLS WebSocket server that echoes every text
-// back: each iteration sends one message and waits for its echo (one round trip), and a second case
-// keeps a window of messages in flight.
+// Messages per second through Signaling and the rendezvous server on loopback, each message addressed
+// to the sender itself so that the server routes it straight back: each iteration sends one message
+// and waits for it (one round trip), and a second case keeps a window of messages in flight.
 #include "platform/fake/manual_clock.h"
+#include "server/file_sms_gateway.h"
+#include "server/rendezvous_server.h"
 #include "signaling/signaling.h"
 #include "signaling/tls_websocket_connector.h"
-#include "support/wait.h"
-#include "support/ws_test_server.h"
+#include "support/temp_dir.h"
 
 #include <benchmark/benchmark.h>
 
@@ -16,8 +17,23 @@ namespace {
 
 using namespace tavoro;
 
+const std::string kSelf = "123456789";
+
+server::ServerConfig loopbackConfig()
+{
+    server::ServerConfig config;
+    config.listenAddress = "127.0.0.1";
+    config.listenPort = 0;
+    config.relayPort = 0;
+    config.stunPort = 0;
+    config.identity = *tls::makeSelfSigned("bench");
+    return config;
+}
+
 struct EchoRig {
-    test::WsTestServer server;
+    test::TempDir state;
+    server::FileSmsGateway sms{state.path() / "sms.txt"};
+    server::RendezvousServer server{loopbackConfig(), sms};
     platform::fake::ManualClock clock;
     platform::fake::ManualScheduler scheduler{clock};
     signaling::Signaling sig{std::make_shared<signaling::TlsWebSocketConnector>(), scheduler};
@@ -28,7 +44,10 @@ struct EchoRig {
 
     EchoRig()
     {
-        server.setEcho(true);
+        std::string error;
+        if (!server.start(error)) {
+            throw std::runtime_error(error);
+        }
         sig.onOpen = [this] {
             std::lock_guard lock(mutex);
             open = true;
@@ -42,7 +61,7 @@ struct EchoRig {
             ++received;
             echoed.notify_all();
         };
-        sig.start(server.url(), "123456789", "");
+        sig.start("wss://127.0.0.1:" + std::to_string(server.wssPort()) + "/ws", kSelf, "qxm");
         std::unique_lock lock(mutex);
         echoed.wait(lock, [&] { return open; });
     }
@@ -54,7 +73,7 @@ struct EchoRig {
     }
 };
 
-const nlohmann::json kPayload = {{"to", "987654321"}, {"text", "一条普通长度的聊天消息 with some ASCII too"}};
+const nlohmann::json kPayload = {{"to", kSelf}, {"text", "一条普通长度的聊天消息 with some ASCII too"}};
 
 void BM_RoundTrip(benchmark::State& state)
 {
