@@ -449,18 +449,13 @@ void HostSession::adaptBitrate()
     const auto state = link_->linkState();
     const LinkReading reading{state.connected, state.rttMs, state.relayed()};
     std::vector<std::string> lines;
-    bool changed = false;
     {
         std::lock_guard lock(mcLock_);
-        const int before = bitrate_.currentKbps();
         lines = bitrate_.adapt(reading, clock_->now());
-        changed = bitrate_.currentKbps() != before;
     }
+    // A new bitrate waits for the next picture: on a still screen there is nothing to encode again.
     for (const auto& line : lines) {
         log::info(line);
-    }
-    if (changed) {
-        requestPicture(); // the new bitrate starts with a keyframe, also on a still screen
     }
 }
 

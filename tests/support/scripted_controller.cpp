@@ -134,7 +134,10 @@ struct ScriptedController::State {
 std::unique_ptr<ScriptedController> ScriptedController::connect(core::EventLoopThread& loop, Options options)
 {
     auto state = std::make_shared<State>();
-    state->client = WssTestClient::connect(loop, options.serverPort);
+    WssTestClient::Options server;
+    server.address = options.serverAddress;
+    server.port = options.serverPort;
+    state->client = WssTestClient::connect(loop, std::move(server)).client;
     if (!state->client || !state->client->hello(options.deviceId)) {
         return nullptr;
     }

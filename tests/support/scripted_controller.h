@@ -25,6 +25,7 @@ public:
         std::uint16_t serverPort = 0;
         std::string deviceId;
         std::vector<transport::StunServer> stun; // none: loopback candidates only
+        std::string serverAddress = "127.0.0.1"; // IPv4
     };
 
     // One decoded picture and how its frame came.

@@ -72,7 +72,12 @@ struct WssTestClient::State : std::enable_shared_from_this<State> {
     void start()
     {
         beast::get_lowest_layer(ws).expires_after(std::chrono::seconds(10));
-        const tcp::endpoint endpoint(asio::ip::address_v4::loopback(), options.port);
+        beast::error_code invalid;
+        const auto address = asio::ip::make_address_v4(options.address, invalid);
+        if (invalid) {
+            return connected.set_value("address: " + invalid.message());
+        }
+        const tcp::endpoint endpoint(address, options.port);
         beast::get_lowest_layer(ws).async_connect(endpoint, [self = shared_from_this()](const beast::error_code& ec) {
             if (ec) {
                 return self->connected.set_value("connect: " + ec.message());
@@ -91,7 +96,7 @@ struct WssTestClient::State : std::enable_shared_from_this<State> {
         beast::get_lowest_layer(ws).expires_never();
         ws.set_option(websocket::stream_base::timeout::suggested(beast::role_type::client));
         ws.read_message_max(64 * 1024 * 1024);
-        ws.async_handshake(upgradeResponse, "127.0.0.1", options.path, [self = shared_from_this()](const beast::error_code& ec) {
+        ws.async_handshake(upgradeResponse, options.address, options.path, [self = shared_from_this()](const beast::error_code& ec) {
             if (ec) {
                 return self->connected.set_value("upgrade: " + ec.message());
             }

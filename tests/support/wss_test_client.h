@@ -21,7 +21,8 @@ namespace tavoro::test {
 class WssTestClient {
 public:
     struct Options {
-        std::uint16_t port = 0; // on 127.0.0.1
+        std::string address = "127.0.0.1"; // IPv4
+        std::uint16_t port = 0;
         std::string path = "/ws";
         // When set, text messages go to this callback on the loop thread instead of the inbox.
         std::function<void(std::string_view)> onText;

@@ -152,6 +152,24 @@ TEST_F(HostingTest, SecondCallFromThePrimaryReplacesTheSession)
     EXPECT_EQ(byes[0]["reason"], "host_close");
 }
 
+TEST_F(HostingTest, QuickCallsLeaveNoSessionRunningUnseen)
+{
+    startOnline();
+    // Both calls are admitted before the main thread publishes anything.
+    std::thread([&] {
+        connector->last()->fireText(call(kCaller).dump());
+        connector->last()->fireText(call(kCaller, {{"call_id", "again"}}).dump());
+    }).join();
+    mainQueue.drain();
+    const auto shown = controller->host.get();
+    ASSERT_TRUE(shown);
+    EXPECT_FALSE(shown->closed());
+    EXPECT_EQ(source.liveStreams(), 1) << "the replaced session stopped capturing";
+    controller->endHost();
+    EXPECT_TRUE(shown->closed());
+    EXPECT_EQ(source.liveStreams(), 0);
+}
+
 TEST_F(HostingTest, LosingTheServerEndsTheSessionAndRenewsAOneTimePassword)
 {
     startOnline();

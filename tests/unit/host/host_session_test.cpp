@@ -208,6 +208,24 @@ TEST_F(HostSessionTest, OneEncodeGoesToThePrimaryOverUdpAndToViewersThroughTheSe
     EXPECT_EQ(framesOverUdp(), 2u);
 }
 
+TEST_F(HostSessionTest, AnEncoderThatFailsIsTriedAgainWithOneLogLine)
+{
+    log::Capture logged;
+    encoders.fail = true;
+    started();
+    const json speed{{"mode", 2}};
+    session->ingestSignal("quality", &speed, kPrimary);
+    for (int i = 0; i < 3; ++i) {
+        deliverPicture();
+    }
+    EXPECT_EQ(logged.count("Tavoro: H.264 编码器创建失败"), 1u);
+    encoders.fail = false;
+    deliverPicture();
+    EXPECT_EQ(sender.binaries().size(), 1u);
+    ASSERT_EQ(encoders.requested.size(), 4u);
+    EXPECT_EQ(encoders.requested.back().bitrateKbps, 3000) << "a new encoder starts at the current bitrate";
+}
+
 TEST_F(HostSessionTest, PromotedViewerTakesOverThroughTheServerWithAKeyframe)
 {
     started();
