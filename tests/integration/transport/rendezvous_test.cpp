@@ -37,19 +37,23 @@ void expectReflexiveAddressFrom(std::uint16_t stunPort)
     EXPECT_EQ(logs.count("Tavoro p2p: STUN 反射地址 "), 1u);
 }
 
-TEST(RendezvousRelay, WithCandidatesWithheldBothSidesConnectThroughTheUdpRelay)
+TEST(Rendezvous, ItsStunResponderGivesTheReflexiveAddressAndItsRelayJoinsTwoTransports)
 {
     TempDir state;
     const auto server = startWithStandingRelay(state);
+    ASSERT_NE(server.stun, 0);
+    expectReflexiveAddressFrom(static_cast<std::uint16_t>(server.stun));
+
+    // With candidates withheld, both sides connect through the UDP relay.
     ASSERT_NE(server.relay, 0);
     log::Capture logs;
     TestTransport host;
     TestTransport viewer;
     host.transport->setRelay("127.0.0.1", server.relay, kRelayToken);
     viewer.transport->setRelay("127.0.0.1", server.relay, kRelayToken);
+    EXPECT_EQ(logs.count("Tavoro p2p: UDP 中继候选 127.0.0.1:" + std::to_string(server.relay)), 2u);
     host.transport->start();
     viewer.transport->start();
-
     ASSERT_TRUE(waitFor([&] {
         return host.transport->linkState().connected && viewer.transport->linkState().connected;
     }, 4s));
@@ -61,14 +65,6 @@ TEST(RendezvousRelay, WithCandidatesWithheldBothSidesConnectThroughTheUdpRelay)
     EXPECT_TRUE(sendAndAwait(host, viewer, patterned(100'000, 1)));
     EXPECT_TRUE(sendAndAwait(host, viewer, patterned(300'000, 2)));
     EXPECT_TRUE(sendAndAwait(viewer, host, patterned(1101, 3)));
-}
-
-TEST(RendezvousStun, OurResponderGivesTheReflexiveAddress)
-{
-    TempDir state;
-    const auto server = startWithStandingRelay(state);
-    ASSERT_NE(server.stun, 0);
-    expectReflexiveAddressFrom(static_cast<std::uint16_t>(server.stun));
 }
 
 // coturn as a plain STUN server on loopback, run as an unprivileged user.
