@@ -1,5 +1,4 @@
 // tavoro-host's media diagnostics as a user runs them, on a private Xvfb.
-#include "h264_stream.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "support/x_client.h"
@@ -8,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
 namespace tavoro {
@@ -18,6 +18,21 @@ using test::ChildProcess;
 ChildProcess runHost(const test::Xvfb& server, std::vector<std::string> args)
 {
     return ChildProcess(TAVORO_HOST_BIN, args, {"DISPLAY=" + server.display()});
+}
+
+// What ffprobe says of a raw H.264 file: "profile=Main\nwidth=640\nheight=360\nnb_read_frames=45\n".
+std::string probe(const std::filesystem::path& file)
+{
+    const std::string command = "ffprobe -v error -f h264 -select_streams v:0 -count_frames "
+                                "-show_entries stream=profile,width,height,nb_read_frames -of default=noprint_wrappers=1 '" +
+        file.string() + "' 2>&1";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    std::string output;
+    char buffer[256];
+    while (pipe && std::fgets(buffer, sizeof buffer, pipe.get())) {
+        output += buffer;
+    }
+    return output;
 }
 
 bool anyLineContains(const std::vector<std::string>& lines, const std::string& fragment)
@@ -64,7 +79,7 @@ TEST(MediaCommands, CaptureRecordsAFileThatPlaysAsMainProfile)
     EXPECT_TRUE(anyLineContains(lines, "capture ")) << "per-stage timings";
     EXPECT_TRUE(anyLineContains(lines, "scale+convert "));
     EXPECT_TRUE(anyLineContains(lines, "encode "));
-    EXPECT_EQ(test::probe(file), "profile=Main\nwidth=1280\nheight=720\nnb_read_frames=20\n");
+    EXPECT_EQ(probe(file), "profile=Main\nwidth=1280\nheight=720\nnb_read_frames=20\n");
 }
 
 TEST(MediaCommands, AStillScreenEncodesOnlyItsFirstPicture)

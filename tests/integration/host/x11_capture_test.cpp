@@ -152,7 +152,9 @@ TEST(X11Capture, TwoMonitorsAreListedLeftToRightAndSwitched)
     EXPECT_EQ(rgbAt(*picture, 1919, 1079), blue);
 }
 
-TEST(X11Capture, AStillScreenSendsNothingUntilItsMonitorChanges)
+// A still screen staying silent is MediaCommands.AStillScreenEncodesOnlyItsFirstPicture's; a request
+// bringing one picture is ChangeTracker's (unit/platform).
+TEST(X11Capture, OnlyChangesOnTheCapturedMonitorBringAPicture)
 {
     test::Xvfb server(3840, 1080);
     ASSERT_TRUE(server.running());
@@ -165,9 +167,7 @@ TEST(X11Capture, AStillScreenSendsNothingUntilItsMonitorChanges)
     Running run({server.display()}, 60);
     ASSERT_TRUE(run.waitForFrames(1));
 
-    // Real time is the point here: a still screen must stay silent over many frame intervals.
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(run.frameCount(), 1u) << "nothing changed";
+    // Real time is the point here: where the damage is must keep it silent over many frame intervals.
     client.fill(right, {0, 0, 500, 500}, green);
     client.warpPointer(3100, 600);
     std::this_thread::sleep_for(300ms);
@@ -179,13 +179,8 @@ TEST(X11Capture, AStillScreenSendsNothingUntilItsMonitorChanges)
 
     client.warpPointer(500, 500);
     ASSERT_TRUE(run.waitForFrames(3)) << "the pointer entering the monitor";
-
-    std::this_thread::sleep_for(100ms);
-    const auto settled = run.frameCount();
     run.capturer.refresh();
-    ASSERT_TRUE(run.waitForFrames(settled + 1)) << "a picture on request";
-    std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(run.frameCount(), settled + 1);
+    EXPECT_TRUE(run.waitForFrames(4)) << "a picture on request";
 }
 
 TEST(X11Capture, TheCursorIsDrawnIntoThePicture)
