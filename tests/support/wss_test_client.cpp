@@ -276,12 +276,6 @@ std::optional<std::vector<std::uint8_t>> WssTestClient::nextBinary(std::chrono::
     return state_->next(state_->binaries, limit);
 }
 
-bool WssTestClient::silentFor(std::chrono::milliseconds limit)
-{
-    std::unique_lock lock(state_->mutex);
-    return !state_->changed.wait_for(lock, limit, [&] { return !state_->texts.empty() || !state_->binaries.empty(); });
-}
-
 std::optional<int> WssTestClient::waitClosed(std::chrono::milliseconds limit)
 {
     std::unique_lock lock(state_->mutex);

@@ -49,8 +49,6 @@ public:
     std::optional<nlohmann::json> nextOfType(const std::string& type,
         std::chrono::milliseconds limit = std::chrono::seconds(5));
     std::optional<std::vector<std::uint8_t>> nextBinary(std::chrono::milliseconds limit = std::chrono::seconds(5));
-    // True when nothing arrives within `limit`.
-    bool silentFor(std::chrono::milliseconds limit);
 
     // Waits until the server has closed the connection; its close code (0 when none was sent).
     std::optional<int> waitClosed(std::chrono::milliseconds limit = std::chrono::seconds(5));

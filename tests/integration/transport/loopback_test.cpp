@@ -1,10 +1,10 @@
 #include "integration/transport/transport_fixture.h"
-#include "support/udp_test_socket.h"
-#include "transport/stun.h"
 #include "platform/fake/manual_clock.h"
+#include "support/udp_test_socket.h"
 #include "support/wait.h"
 #include "transport/datagram.h"
 #include "transport/name_resolver.h"
+#include "transport/stun.h"
 
 #include <gtest/gtest.h>
 

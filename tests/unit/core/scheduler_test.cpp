@@ -2,13 +2,11 @@
 #include "core/event_loop.h"
 #include "core/scheduler.h"
 #include "platform/fake/manual_clock.h"
-#include "platform/fake/manual_serial_queue.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <future>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -18,7 +16,6 @@ namespace {
 using namespace std::chrono_literals;
 using platform::fake::ManualClock;
 using platform::fake::ManualScheduler;
-using platform::fake::ManualSerialQueue;
 
 TEST(ManualScheduler, RunsTasksInDueOrderAsTheClockAdvances)
 {
@@ -104,27 +101,6 @@ TEST(EventLoopThread, StopFinishesTheTaskInFlightDropsQueuedOnesAndIsIdempotent)
     EXPECT_TRUE(finished.load());
     EXPECT_EQ(queuedRan.load(), 0);
     loop.stop();
-}
-
-TEST(ManualSerialQueue, RunsTasksInPostingOrderWhenDrainedAndIsCurrentOnlyInsideThem)
-{
-    ManualSerialQueue queue;
-    std::vector<std::string> seen;
-    const auto note = [&](const std::string& name) { seen.push_back(name + (queue.isCurrent() ? "@queue" : "@elsewhere")); };
-    queue.post([&] {
-        note("a");
-        queue.post([&] { note("c"); });
-    });
-    queue.post([&] {
-        note("b");
-        std::thread([&] { note("b's helper"); }).join();
-    });
-    EXPECT_FALSE(queue.isCurrent());
-    EXPECT_TRUE(seen.empty());
-
-    EXPECT_EQ(queue.drain(), 3);
-    EXPECT_EQ(seen, (std::vector<std::string>{"a@queue", "b@queue", "b's helper@elsewhere", "c@queue"}));
-    EXPECT_FALSE(queue.isCurrent());
 }
 
 } // namespace
