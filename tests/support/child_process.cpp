@@ -196,13 +196,6 @@ std::optional<std::string> ChildProcess::readUntilPrefix(const std::string& pref
     }
 }
 
-void ChildProcess::signal(int number)
-{
-    if (started() && !state_->exitStatus) {
-        ::kill(state_->pid, number);
-    }
-}
-
 std::optional<int> ChildProcess::waitExit(std::chrono::milliseconds limit)
 {
     if (!started() || state_->exitStatus) {
@@ -224,7 +217,9 @@ std::optional<int> ChildProcess::waitExit(std::chrono::milliseconds limit)
 
 std::optional<int> ChildProcess::stop(int number, std::chrono::milliseconds limit)
 {
-    signal(number);
+    if (started() && !state_->exitStatus) {
+        ::kill(state_->pid, number);
+    }
     return waitExit(limit);
 }
 

@@ -38,7 +38,6 @@ public:
     std::optional<std::string> readUntilPrefix(const std::string& prefix,
         std::chrono::milliseconds limit = std::chrono::seconds(10));
 
-    void signal(int number);
     // The exit code, or 128 + signal when it was killed; nothing when it has not ended within the limit.
     // Once it has ended, all of its output has been collected.
     std::optional<int> waitExit(std::chrono::milliseconds limit = std::chrono::seconds(10));
