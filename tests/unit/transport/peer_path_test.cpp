@@ -23,6 +23,7 @@ TEST(PeerPath, PingLearnsItsSourceAndSelectsOnlyWhenThePathIsDown)
 {
     PeerPath path;
     path.relayEp = kRelay;
+    EXPECT_FALSE(path.acceptsInputFrom(kRelay)) << "input only from the selected address";
     auto arrival = path.pingFrom(kRelay, 0);
     EXPECT_FALSE(arrival.wasConnected);
     EXPECT_TRUE(arrival.viaRelay);
@@ -33,6 +34,8 @@ TEST(PeerPath, PingLearnsItsSourceAndSelectsOnlyWhenThePathIsDown)
     EXPECT_TRUE(arrival.wasConnected);
     EXPECT_FALSE(arrival.viaRelay);
     EXPECT_EQ(path.selected, kRelay);
+    EXPECT_TRUE(path.acceptsInputFrom(kRelay));
+    EXPECT_FALSE(path.acceptsInputFrom(kA));
 }
 
 TEST(PeerPath, PongAlwaysSelectsItsSourceAndConnects)
@@ -45,6 +48,9 @@ TEST(PeerPath, PongAlwaysSelectsItsSourceAndConnects)
     arrival = path.pongFrom(kB, std::nullopt, 0);
     EXPECT_TRUE(arrival.wasConnected);
     EXPECT_EQ(path.selected, kB);
+    EXPECT_TRUE(path.acceptsInputFrom(kB));
+    EXPECT_FALSE(path.acceptsInputFrom(kA));
+    EXPECT_FALSE(path.acceptsInputFrom({kB.address, 4001}));
 }
 
 // Pings 1 to 17 go out every 300 ms from 1000 ms on; the last one leaves at 5800 ms.
@@ -80,19 +86,6 @@ TEST(PeerPath, TimesEachPingOnce)
     path.pongFrom(kA, id, 1020);
     path.pongFrom(kA, id, 1400); // a duplicate
     EXPECT_EQ(path.rttMs, 20);
-}
-
-TEST(PeerPath, TakesInputFromTheSelectedAddressOnly)
-{
-    PeerPath path;
-    EXPECT_FALSE(path.acceptsInputFrom(kA));
-    path.pingFrom(kA, 0);
-    EXPECT_TRUE(path.acceptsInputFrom(kA));
-    EXPECT_FALSE(path.acceptsInputFrom(kB));
-    EXPECT_FALSE(path.acceptsInputFrom({kA.address, 4001}));
-    path.pongFrom(kB, std::nullopt, 0);
-    EXPECT_TRUE(path.acceptsInputFrom(kB));
-    EXPECT_FALSE(path.acceptsInputFrom(kA));
 }
 
 // The path comes up through a ping from A at 10 000 ms.
