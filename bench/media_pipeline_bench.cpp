@@ -1,13 +1,15 @@
 // Per-stage cost of the host's media pipeline on a private Xvfb, and the CPU use of
 // `tavoro-host capture` on a still and on a scrolling screen. Prints a table of figures.
 //   build/bench/media_pipeline_bench [frames per measurement, default 120]
+#include "process_cpu.h"
+#include "scrolling_screen.h"
+
 #include "diagnostics/stage_timings.h"
 #include "host/video_encoder.h"
 #include "platform/ffmpeg/x264_encoder.h"
 #include "platform/linux/frame_scaler.h"
 #include "platform/linux/screen_grabber.h"
 #include "support/temp_dir.h"
-#include "support/x_client.h"
 #include "support/xvfb.h"
 
 #include <libyuv.h>
@@ -16,7 +18,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -33,78 +34,8 @@ double millisSince(Clock::time_point start)
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-// A desktop-like picture twice the screen's height: lines of dark "words" on white, a colour
-// gradient band and a noisy photo-like block, so that the encoder has text and texture to work on.
-std::vector<std::uint8_t> desktopPicture(int width, int height)
-{
-    std::vector<std::uint8_t> bgrx(static_cast<std::size_t>(width) * height * 4, 0xF0);
-    std::mt19937 random(1);
-    const auto pixel = [&](int x, int y) { return &bgrx[(static_cast<std::size_t>(y) * width + x) * 4]; };
-    for (int line = 0; line + 14 < height; line += 22) {
-        for (int x = 40; x < width - 60;) {
-            const int word = 12 + static_cast<int>(random() % 60);
-            for (int y = line + 4; y < line + 14; ++y) {
-                for (int i = 0; i < word && x + i < width; ++i) {
-                    if (random() % 3 != 0) {
-                        std::fill_n(pixel(x + i, y), 3, static_cast<std::uint8_t>(30 + random() % 40));
-                    }
-                }
-            }
-            x += word + 8;
-        }
-    }
-    for (int y = height / 3; y < height / 3 + 200 && y < height; ++y) {
-        for (int x = width / 2; x < width - 40; ++x) {
-            auto* p = pixel(x, y);
-            p[0] = static_cast<std::uint8_t>(x * 255 / width);
-            p[1] = static_cast<std::uint8_t>(y * 255 / height);
-            p[2] = static_cast<std::uint8_t>((x + y + random() % 24) & 0xFF);
-        }
-    }
-    return bgrx;
-}
-
-// A window showing the desktop picture, scrolled by a few lines per step (a reader scrolling a
-// page): every step changes the whole screen.
-class ScrollingScreen {
-public:
-    ScrollingScreen(const std::string& display, int width, int height)
-        : client_(display), width_(width), height_(height)
-    {
-        window_ = client_.window({0, 0, width, height}, 0xFFFFFF);
-        pixmap_ = xcb_generate_id(client_.get());
-        xcb_create_pixmap(client_.get(), 24, pixmap_, client_.root(), static_cast<std::uint16_t>(width),
-            static_cast<std::uint16_t>(2 * height));
-        gc_ = xcb_generate_id(client_.get());
-        xcb_create_gc(client_.get(), gc_, pixmap_, 0, nullptr);
-        const auto picture = desktopPicture(width, 2 * height);
-        const int rowsPerRequest = std::max(1, (200 * 1024) / (width * 4));
-        for (int y = 0; y < 2 * height; y += rowsPerRequest) {
-            const int rows = std::min(rowsPerRequest, 2 * height - y);
-            xcb_put_image(client_.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, pixmap_, gc_, static_cast<std::uint16_t>(width),
-                static_cast<std::uint16_t>(rows), 0, static_cast<std::int16_t>(y), 0, 24,
-                static_cast<std::uint32_t>(rows) * width * 4, &picture[static_cast<std::size_t>(y) * width * 4]);
-        }
-        step();
-    }
-
-    void step()
-    {
-        offset_ = (offset_ + 6) % height_;
-        xcb_copy_area(client_.get(), pixmap_, window_, gc_, 0, static_cast<std::int16_t>(offset_), 0, 0,
-            static_cast<std::uint16_t>(width_), static_cast<std::uint16_t>(height_));
-        client_.sync();
-    }
-
-private:
-    test::XClient client_;
-    int width_;
-    int height_;
-    xcb_window_t window_ = 0;
-    xcb_pixmap_t pixmap_ = 0;
-    xcb_gcontext_t gc_ = 0;
-    int offset_ = 0;
-};
+using bench::desktopPicture;
+using bench::ScrollingScreen;
 
 void printRow(const char* stage, int width, int height, const StageTimings& timings)
 {
@@ -207,25 +138,7 @@ struct CpuUse {
     std::string lastLine;
 };
 
-// User plus system CPU seconds a running process has used so far (0 when it is gone).
-double processCpuSeconds(pid_t pid)
-{
-    std::FILE* file = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
-    if (!file) {
-        return 0;
-    }
-    char line[1024] = {};
-    const bool read = std::fgets(line, sizeof line, file) != nullptr;
-    std::fclose(file);
-    const char* afterName = read ? std::strrchr(line, ')') : nullptr;
-    unsigned long user = 0;
-    unsigned long system = 0;
-    if (!afterName ||
-        std::sscanf(afterName + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user, &system) != 2) {
-        return 0;
-    }
-    return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
+using bench::processCpuSeconds;
 
 // Runs `tavoro-host capture` for a fixed time and measures the CPU time it used.
 CpuUse runCapture(const test::Xvfb& server, double seconds, const std::string& out)

@@ -175,23 +175,30 @@ void HostSession::fanOut(std::vector<std::uint8_t> accessUnit, bool isKey, int w
 
 // The primary moves from the server to the UDP path only at a keyframe, so that the first picture it
 // gets over UDP stands on its own; until then frames keep going through the server and a keyframe is
-// asked for. Encoder thread only.
+// asked for. Falling back to the server also asks for one. Encoder thread only.
 bool HostSession::primaryTakesUdp(bool isKey)
 {
     if (!link_->linkState().connected) {
-        primaryOnUdp_ = false;
+        if (std::exchange(primaryOnUdp_, false)) {
+            requestKeyframe(); // what went out over UDP just before the path died is lost
+        }
         return false;
     }
     if (!primaryOnUdp_ && isKey) {
         primaryOnUdp_ = true;
     } else if (!primaryOnUdp_) {
-        {
-            std::lock_guard lock(mcLock_);
-            wantKeyframe_ = true;
-        }
-        requestPictureSoon();
+        requestKeyframe();
     }
     return primaryOnUdp_;
+}
+
+void HostSession::requestKeyframe()
+{
+    {
+        std::lock_guard lock(mcLock_);
+        wantKeyframe_ = true;
+    }
+    requestPictureSoon();
 }
 
 // Asks for a picture from the shared background queue: the capture thread, which may be the caller,

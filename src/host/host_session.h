@@ -96,6 +96,7 @@ private:
     void onFrame(const platform::PixelBufferRef& picture, int width, int height);
     void fanOut(std::vector<std::uint8_t> accessUnit, bool isKey, int width, int height);
     bool primaryTakesUdp(bool isKey);
+    void requestKeyframe();
     void requestPictureSoon();
     void sendMonitors(int count, int index);
     void sendMonitorsTo(const ControllerTarget& target, int count, int index);

@@ -24,6 +24,7 @@ struct ScriptedController::State {
     platform::SystemRandom random;
     std::unique_ptr<transport::P2PTransport> transport;
     std::atomic<bool> stopping{false};
+    std::atomic<bool> decodeFrames{true};
     std::thread textReader;
     std::thread binaryReader;
 
@@ -38,6 +39,7 @@ struct ScriptedController::State {
     std::deque<Picture> pictures;
     int udpFrames = 0;
     int relayedFrames = 0;
+    std::uint64_t receivedBytes = 0;
 
     void readTexts()
     {
@@ -78,6 +80,10 @@ struct ScriptedController::State {
         {
             std::lock_guard lock(mutex);
             ++(overUdp ? udpFrames : relayedFrames);
+            receivedBytes += bytes.size();
+        }
+        if (!decodeFrames) {
+            return;
         }
         const bool keyframe = body->payload.size() > 4 && (body->payload[4] & 0x1F) == 7;
         std::lock_guard decoding(decodeMutex);
@@ -241,6 +247,14 @@ int ScriptedController::framesRelayed() const
     std::lock_guard lock(state_->mutex);
     return state_->relayedFrames;
 }
+
+std::uint64_t ScriptedController::bytesReceived() const
+{
+    std::lock_guard lock(state_->mutex);
+    return state_->receivedBytes;
+}
+
+void ScriptedController::setDecoding(bool on) { state_->decodeFrames = on; }
 
 bool ScriptedController::udpConnected() const { return state_->transport->linkState().connected; }
 

@@ -56,6 +56,12 @@ public:
         std::chrono::milliseconds limit = std::chrono::seconds(10));
     int framesOverUdp() const;
     int framesRelayed() const;
+    // Bytes of the video frame bodies received so far over both paths (header and access unit).
+    std::uint64_t bytesReceived() const;
+    // Off: frames are still counted but no longer decoded, for benchmarks that leave the controller's
+    // own CPU use out of what they measure. Turned on again mid-stream, pictures are whole from the
+    // next keyframe on.
+    void setDecoding(bool on);
     bool udpConnected() const;
 
     struct State;

@@ -188,6 +188,7 @@ TEST_F(HostSessionTest, OneEncodeGoesToThePrimaryOverUdpAndToViewersThroughTheSe
     EXPECT_EQ(relayedTo(), (std::vector<std::string>{kViewerA, kViewerB}));
     EXPECT_EQ(logged.count("Tavoro host: 首帧已发 640×360 (18 B)"), 1u);
 
+    // A lost path: through the server, and a keyframe makes good what was lost on the way.
     sender.clear();
     setConnected(false);
     deliverPicture();
@@ -195,17 +196,26 @@ TEST_F(HostSessionTest, OneEncodeGoesToThePrimaryOverUdpAndToViewersThroughTheSe
     const auto body = sender.binaries().front();
     EXPECT_EQ(std::vector<std::uint8_t>(body.begin() + 10, body.begin() + 19),
         (std::vector<std::uint8_t>{0x02, 0x80, 0x02, 0, 0, 0x68, 0x01, 0, 0}));
-
-    // Back on UDP only from the next keyframe, which is asked for at once.
-    sender.clear();
-    setConnected(true);
-    deliverPicture();
-    EXPECT_EQ(relayedTo(), (std::vector<std::string>{kPrimary, kViewerA, kViewerB}));
-    scheduler.runDue();
-    EXPECT_GE(source.last().frameRequests, 3);
     deliverPicture();
     EXPECT_TRUE(encoders.log->forcedKeyframes.back());
+
+    // The path back: the primary takes it from a keyframe on; a delta before it still goes through the
+    // server and asks for a keyframe at once.
+    setConnected(true);
+    deliverPicture(); // keyframe
     EXPECT_EQ(framesOverUdp(), 2u);
+    setConnected(false);
+    deliverPicture();
+    setConnected(true);
+    sender.clear();
+    scheduler.runDue();
+    const int requests = source.last().frameRequests;
+    deliverPicture(); // delta
+    EXPECT_EQ(relayedTo(), (std::vector<std::string>{kPrimary, kViewerA, kViewerB}));
+    scheduler.runDue();
+    EXPECT_EQ(source.last().frameRequests, requests + 1);
+    deliverPicture(); // keyframe
+    EXPECT_EQ(framesOverUdp(), 3u);
 }
 
 TEST_F(HostSessionTest, AnEncoderThatFailsIsTriedAgainWithOneLogLine)
