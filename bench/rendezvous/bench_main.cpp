@@ -8,7 +8,6 @@
 
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -24,21 +23,6 @@ long residentKiB(pid_t pid)
         }
     }
     return -1;
-}
-
-double cpuSeconds(pid_t pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    double ticks = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14 || i == 15) {
-            ticks += std::stod(field);
-        }
-    }
-    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 long raiseFileLimit()

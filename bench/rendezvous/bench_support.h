@@ -1,5 +1,6 @@
 #pragma once
 
+#include "../process_cpu.h"
 #include "support/rendezvous_process.h"
 
 #include <string>
@@ -18,8 +19,6 @@ inline test::RendezvousProcess startRendezvous(const test::TempDir& state, const
 
 // Resident memory of a process in KiB, from /proc/PID/status.
 long residentKiB(pid_t pid);
-// CPU seconds (user + system) a process has used so far.
-double cpuSeconds(pid_t pid);
 // Raises this process's open-file limit to its hard limit; returns the new soft limit.
 long raiseFileLimit();
 

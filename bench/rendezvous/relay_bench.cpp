@@ -45,7 +45,7 @@ void blast(const std::string& name, const test::UdpTestSocket& sender, std::uint
             }
         }
     });
-    const double cpuBefore = cpuSeconds(relayPid);
+    const double cpuBefore = processCpuSeconds(relayPid);
     long sent = 0;
     constexpr int kBurst = 16;
     const auto start = Clock::now();
@@ -65,7 +65,7 @@ void blast(const std::string& name, const test::UdpTestSocket& sender, std::uint
     std::this_thread::sleep_for(std::chrono::milliseconds(300)); // what is still in flight
     running = false;
     counter.join();
-    const double cpu = cpuSeconds(relayPid) - cpuBefore;
+    const double cpu = processCpuSeconds(relayPid) - cpuBefore;
     const double delivered = static_cast<double>(received) / elapsed;
     std::cout << name << ": sent " << static_cast<long>(static_cast<double>(sent) / elapsed) << " datagrams/s, delivered "
               << static_cast<long>(delivered) << " datagrams/s = " << delivered * kDatagram * 8 / 1e6 << " Mbit/s ("

@@ -129,12 +129,12 @@ int benchRouting(int pairs, int seconds)
     }
     std::this_thread::sleep_for(std::chrono::seconds(1)); // warm-up
     const long startCount = received;
-    const double startCpu = cpuSeconds(server.process->pid());
+    const double startCpu = processCpuSeconds(server.process->pid());
     const auto start = Clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     const long routed = received - startCount;
     const double elapsed = secondsSince(start);
-    const double serverCpu = cpuSeconds(server.process->pid()) - startCpu;
+    const double serverCpu = processCpuSeconds(server.process->pid()) - startCpu;
     running = false;
     std::cout << "routing: " << pairs << " pairs, window " << kWindow << " per pair, " << peers[0]->message.size()
               << "-byte messages\n"
