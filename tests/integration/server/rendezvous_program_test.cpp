@@ -32,11 +32,11 @@ TEST(RendezvousProgram, PrintsPortsAndFingerprintServesAndClosesEverythingOnSigt
     EXPECT_EQ(client->waitClosed(), 1001) << "going away";
 }
 
-TEST(RendezvousProgram, KeepsItsCertificateInTheStateFolderOrUsesTheGivenOne)
+// That a restart on the same state folder keeps the certificate is HostWithRendezvous.ComesOnline...'s.
+TEST(RendezvousProgram, KeepsItsKeyPrivateInTheStateFolderOrUsesTheGivenOne)
 {
     TempDir state;
-    const std::string first = startRendezvous(TAVORO_RENDEZVOUS_PATH, rendezvousArgs(state)).fingerprint;
-    EXPECT_EQ(startRendezvous(TAVORO_RENDEZVOUS_PATH, rendezvousArgs(state)).fingerprint, first);
+    ASSERT_EQ(startRendezvous(TAVORO_RENDEZVOUS_PATH, rendezvousArgs(state)).fingerprint.size(), 64u);
     EXPECT_TRUE(std::filesystem::exists(state.path() / "key.pem"));
     EXPECT_EQ(std::filesystem::status(state.path() / "key.pem").permissions() & std::filesystem::perms::others_read,
         std::filesystem::perms::none);
