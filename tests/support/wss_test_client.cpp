@@ -1,8 +1,6 @@
 // The test tree's only translation unit that includes Boost.Beast.
 #include "support/wss_test_client.h"
 
-#include "tls/certificate.h"
-
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/beast/core.hpp>
@@ -10,8 +8,6 @@
 #include <boost/beast/ssl.hpp>
 #include <boost/beast/websocket.hpp>
 #include <boost/beast/websocket/ssl.hpp>
-
-#include <openssl/ssl.h>
 
 #include <condition_variable>
 #include <deque>
@@ -61,13 +57,12 @@ struct WssTestClient::State : std::enable_shared_from_this<State> {
     bool paused = false;
     bool reading = false;
 
-    mutable std::mutex mutex; // guards texts, binaries, open, closedCode, fingerprint
+    mutable std::mutex mutex; // guards texts, binaries, open, closedCode
     std::condition_variable changed;
     std::deque<std::string> texts;
     std::deque<std::vector<std::uint8_t>> binaries;
     bool open = false;
     std::optional<int> closedCode;
-    std::string fingerprint;
 
     void start()
     {
@@ -92,7 +87,6 @@ struct WssTestClient::State : std::enable_shared_from_this<State> {
         if (ec) {
             return connected.set_value("tls: " + ec.message());
         }
-        rememberPeer();
         beast::get_lowest_layer(ws).expires_never();
         ws.set_option(websocket::stream_base::timeout::suggested(beast::role_type::client));
         ws.read_message_max(64 * 1024 * 1024);
@@ -107,22 +101,6 @@ struct WssTestClient::State : std::enable_shared_from_this<State> {
             self->connected.set_value("");
             self->read();
         });
-    }
-
-    void rememberPeer()
-    {
-        std::string text;
-        if (X509* cert = SSL_get1_peer_certificate(ws.next_layer().native_handle())) {
-            unsigned char* der = nullptr;
-            const int length = i2d_X509(cert, &der);
-            if (length > 0) {
-                text = tls::fingerprintOfDer(std::string_view(reinterpret_cast<const char*>(der), static_cast<std::size_t>(length)));
-            }
-            OPENSSL_free(der);
-            X509_free(cert);
-        }
-        std::lock_guard lock(mutex);
-        fingerprint = text;
     }
 
     void read()
@@ -310,12 +288,6 @@ bool WssTestClient::isOpen() const
 {
     std::lock_guard lock(state_->mutex);
     return state_->open;
-}
-
-std::string WssTestClient::serverFingerprint() const
-{
-    std::lock_guard lock(state_->mutex);
-    return state_->fingerprint;
 }
 
 bool WssTestClient::hello(const std::string& deviceId, const std::string& token)

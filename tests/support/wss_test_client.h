@@ -15,9 +15,9 @@
 
 namespace tavoro::test {
 
-// A TLS WebSocket client for tests and benchmarks. It runs on a loop shared by many clients,
-// accepts any server certificate (and reports its fingerprint), and collects what arrives so that
-// the test thread can wait for it. Every method may be called from any thread except the loop's.
+// A TLS WebSocket client for tests and benchmarks. It runs on a loop shared by many clients, accepts
+// any server certificate, and collects what arrives so that the test thread can wait for it. Every
+// method may be called from any thread except the loop's.
 class WssTestClient {
 public:
     struct Options {
@@ -60,8 +60,6 @@ public:
     // A closing handshake from this side, waited for.
     void close();
     bool isOpen() const;
-
-    std::string serverFingerprint() const;
 
     // "hello" with this ID and token, then a message to itself that comes back once the server has
     // bound the ID. False when the server answered something else (an "error") or closed.

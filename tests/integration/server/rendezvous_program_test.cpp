@@ -25,8 +25,9 @@ TEST(RendezvousProgram, PrintsPortsAndFingerprintServesAndClosesEverythingOnSigt
 
     auto client = WssTestClient::connect(clients, static_cast<std::uint16_t>(lines.wss));
     ASSERT_TRUE(client);
-    EXPECT_EQ(client->serverFingerprint(), lines.fingerprint);
-    ASSERT_TRUE(client->hello("123456789")); // its STUN port is served in transport/rendezvous_test
+    // That it serves the certificate it printed is HostWithRendezvous's (the host pins the printed
+    // fingerprint), that its STUN port answers transport/rendezvous_test's.
+    ASSERT_TRUE(client->hello("123456789"));
 
     EXPECT_EQ(lines.process->stop(SIGTERM), 0);
     EXPECT_EQ(client->waitClosed(), 1001) << "going away";
