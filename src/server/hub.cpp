@@ -230,6 +230,9 @@ void Hub::call(ConnectionId id, const Connection& caller, Json& msg, const std::
 
 void Hub::answer(const std::string& calleeId, Json& msg, const std::string& to)
 {
+    // Only the server hands out relays: a relay written by anyone else would point the caller's
+    // transport at a UDP target of that sender's choosing.
+    msg.erase("relay");
     if (auto relay = callRelays_.take(json::stringField(msg, "call_id"), to, calleeId)) {
         msg["relay"] = std::move(*relay);
     }

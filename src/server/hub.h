@@ -25,8 +25,8 @@ struct HubConfig {
 
 // The signaling server's rules, without sockets: "hello" binds a connection to its device ID (one
 // live connection per ID), "register" binds phone aliases, "sms_code_req" issues codes, "call" gets
-// a relay allocation (and "sms_verified" when it carries a code), the callee's answer gets the same
-// relay, every other message with "to" is forwarded with "from" set to the sender, and binary relay
+// a relay allocation (and "sms_verified" when it carries a code), the callee's answer to that call
+// gets the same relay (and any other answer loses the "relay" it carries), every other message with "to" is forwarded with "from" set to the sender, and binary relay
 // messages go to the device their marker names.
 //
 // Runs on the signaling thread only: every method, and every call it makes into the sink, the SMS

@@ -203,6 +203,35 @@ TEST_F(HubTest, CallsGetARelayThatTheMatchingAnswerRepeats)
     EXPECT_FALSE(lastTo(kA).contains("relay"));
 }
 
+TEST_F(HubTest, AnswersLoseTheRelayTheyCarryUnlessItIsTheCallsOwn)
+{
+    online(kA, kIdA);
+    online(kB, kIdB);
+    online(kC, kIdC);
+    send(kA, {{"type", "call"}, {"to", kIdB}, {"call_id", "7"}});
+    const json issued = lastTo(kB)["relay"];
+    const json forged = {{"host", "203.0.113.9"}, {"port", 53}, {"token", "t"}};
+    struct Case {
+        ConnectionId from;
+        const char* type;
+        const char* callId;
+        json expectedRelay; // null: none
+    };
+    const Case cases[] = {
+        {kC, "call_response", "7", nullptr}, // a third party, same call ID
+        {kC, "call_ack", "7", nullptr},
+        {kB, "call_response", "8", nullptr}, // the callee, another call ID
+        {kB, "call_ack", "7", issued},       // the callee of the routed call: the server's relay
+        {kB, "call_response", "7", nullptr}, // that relay was handed out once
+    };
+    for (const auto& c : cases) {
+        send(c.from, {{"type", c.type}, {"to", kIdA}, {"call_id", c.callId}, {"accepted", true}, {"relay", forged}});
+        const json got = lastTo(kA);
+        EXPECT_EQ(got["type"], c.type);
+        EXPECT_EQ(got.value("relay", json()), c.expectedRelay) << c.from << " " << c.type << " " << c.callId;
+    }
+}
+
 TEST_F(HubTest, TheRelayHostIsThePublicHostWhenOneIsSet)
 {
     config.publicHost = "relay.example.org";

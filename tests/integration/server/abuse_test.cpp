@@ -1,0 +1,56 @@
+// tavoro-rendezvous as users run it, against clients that misuse it.
+#include "support/rendezvous_process.h"
+#include "support/wss_test_client.h"
+
+#include <gtest/gtest.h>
+
+namespace tavoro::test {
+namespace {
+
+using nlohmann::json;
+
+const std::string kAlice = "100000001";
+const std::string kBob = "100000002";
+const std::string kMallory = "100000003";
+
+class AbuseTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_GT(server.wss, 0); }
+
+    std::unique_ptr<WssTestClient> online(const std::string& deviceId)
+    {
+        auto client = WssTestClient::connect(clients, static_cast<std::uint16_t>(server.wss));
+        EXPECT_TRUE(client && client->hello(deviceId)) << deviceId;
+        return client;
+    }
+
+    TempDir state;
+    core::EventLoopThread clients{"test.clients"};
+    RendezvousProcess server = startRendezvous(TAVORO_RENDEZVOUS_PATH, rendezvousArgs(state));
+};
+
+TEST_F(AbuseTest, AnAnswerCannotPointTheCallerAtARelayOfItsOwn)
+{
+    auto alice = online(kAlice);
+    auto bob = online(kBob);
+    auto mallory = online(kMallory);
+    ASSERT_TRUE(alice && bob && mallory);
+    alice->sendJson({{"type", "call"}, {"to", kBob}, {"call_id", "42"}});
+    auto call = bob->nextOfType("call");
+    ASSERT_TRUE(call);
+    const json forged = {{"host", "203.0.113.9"}, {"port", 53}, {"token", "forged"}};
+
+    mallory->sendJson({{"type", "call_response"}, {"to", kAlice}, {"call_id", "42"}, {"accepted", true}, {"relay", forged}});
+    auto fromMallory = alice->nextOfType("call_response");
+    ASSERT_TRUE(fromMallory);
+    EXPECT_EQ((*fromMallory)["from"], kMallory);
+    EXPECT_FALSE(fromMallory->contains("relay"));
+
+    bob->sendJson({{"type", "call_response"}, {"to", kAlice}, {"call_id", "42"}, {"accepted", true}, {"relay", forged}});
+    auto fromBob = alice->nextOfType("call_response");
+    ASSERT_TRUE(fromBob);
+    EXPECT_EQ((*fromBob)["relay"], (*call)["relay"]) << "the callee's answer carries the call's own relay";
+}
+
+} // namespace
+} // namespace tavoro::test
