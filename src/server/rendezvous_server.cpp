@@ -75,6 +75,7 @@ bool RendezvousServer::startSignaling(std::string& error)
     HubConfig hubConfig;
     hubConfig.accessToken = config_.accessToken;
     hubConfig.publicHost = config_.publicHost;
+    hubConfig.callRate = config_.callRate;
     hub_ = std::make_unique<Hub>(*wss_, *relay_, sms_, *random_, clock_, hubConfig);
     scheduler_ = std::make_unique<core::AsioScheduler>(signalingLoop_.executor());
     return runOn(signalingLoop_, [&] {

@@ -52,5 +52,44 @@ TEST_F(AbuseTest, AnAnswerCannotPointTheCallerAtARelayOfItsOwn)
     EXPECT_EQ((*fromBob)["relay"], (*call)["relay"]) << "the callee's answer carries the call's own relay";
 }
 
+TEST(AbuseOfCalls, ProbesBeyondTheCallRateGetTheOfflineAnswerWhetherTheIdIsOnlineOrNot)
+{
+    TempDir state;
+    core::EventLoopThread clients("test.clients");
+    auto args = rendezvousArgs(state);
+    args.insert(args.end(), {"--call-burst", "3", "--call-rate", "0.001"});
+    auto server = startRendezvous(TAVORO_RENDEZVOUS_PATH, args);
+    ASSERT_GT(server.wss, 0);
+    const auto online = [&](const std::string& deviceId) {
+        auto client = WssTestClient::connect(clients, static_cast<std::uint16_t>(server.wss));
+        EXPECT_TRUE(client && client->hello(deviceId)) << deviceId;
+        return client;
+    };
+    auto bob = online(kBob);
+    auto mallory = online(kMallory);
+    ASSERT_TRUE(bob && mallory);
+
+    const auto offlineAnswer = [](const std::string& to, const std::string& callId) {
+        return json{{"type", "call_ack"}, {"from", to}, {"to", kMallory}, {"call_id", callId}, {"accepted", false},
+            {"reason", "对方不在线"}};
+    };
+    for (int i = 0; i < 3; ++i) {
+        mallory->sendJson({{"type", "call"}, {"to", kBob}, {"call_id", std::to_string(i)}});
+        EXPECT_TRUE(bob->nextOfType("call")) << i;
+    }
+    for (const std::string& target : {kBob, kAlice}) {
+        mallory->sendJson({{"type", "call"}, {"to", target}, {"call_id", "probe"}});
+        auto answer = mallory->nextOfType("call_ack");
+        ASSERT_TRUE(answer) << target;
+        EXPECT_EQ(*answer, offlineAnswer(target, "probe")) << target;
+    }
+    EXPECT_TRUE(bob->silentFor(std::chrono::milliseconds(200))) << "the probe never reached Bob";
+
+    auto sibling = online(kAlice);
+    ASSERT_TRUE(sibling);
+    sibling->sendJson({{"type", "call"}, {"to", kBob}, {"call_id", "s"}});
+    EXPECT_TRUE(sibling->nextOfType("call_ack")) << "a new connection from the same address is over the limit too";
+}
+
 } // namespace
 } // namespace tavoro::test
