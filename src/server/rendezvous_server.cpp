@@ -52,7 +52,7 @@ bool RendezvousServer::start(std::string& error)
     RelayTable::Limits limits;
     limits.bytesPerSecond = config_.relayRateMbit * 1e6 / 8;
     relay_ = std::make_unique<RelayService>(relayLoop_.context(), clock_, limits);
-    stun_ = std::make_unique<StunService>(relayLoop_.context());
+    stun_ = std::make_unique<StunService>(relayLoop_.context(), clock_);
     for (const auto& token : config_.standingRelayTokens) {
         relay_->allocateStanding(token);
     }

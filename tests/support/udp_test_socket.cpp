@@ -7,11 +7,11 @@
 
 namespace tavoro::test {
 
-UdpTestSocket::UdpTestSocket() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+UdpTestSocket::UdpTestSocket(std::uint32_t loopbackAddress) : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
 {
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_addr.s_addr = htonl(loopbackAddress);
     ::bind(fd_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
     socklen_t length = sizeof address;
     ::getsockname(fd_.get(), reinterpret_cast<sockaddr*>(&address), &length);

@@ -10,10 +10,11 @@
 
 namespace tavoro::test {
 
-// A UDP socket on 127.0.0.1 with a free port, for talking to UDP services in tests.
+// A UDP socket on a loopback address (127.0.0.1 unless given, host byte order) with a free port,
+// for talking to UDP services on 127.0.0.1 in tests.
 class UdpTestSocket {
 public:
-    UdpTestSocket();
+    explicit UdpTestSocket(std::uint32_t address = 0x7F000001);
 
     std::uint16_t port() const { return port_; }
     void sendTo(std::uint16_t port, std::span<const std::uint8_t> bytes) const;

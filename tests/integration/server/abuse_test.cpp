@@ -1,6 +1,8 @@
 // tavoro-rendezvous as users run it, against clients that misuse it.
 #include "support/rendezvous_process.h"
+#include "support/udp_test_socket.h"
 #include "support/wss_test_client.h"
+#include "transport/stun.h"
 
 #include <gtest/gtest.h>
 
@@ -89,6 +91,37 @@ TEST(AbuseOfCalls, ProbesBeyondTheCallRateGetTheOfflineAnswerWhetherTheIdIsOnlin
     ASSERT_TRUE(sibling);
     sibling->sendJson({{"type", "call"}, {"to", kBob}, {"call_id", "s"}});
     EXPECT_TRUE(sibling->nextOfType("call_ack")) << "a new connection from the same address is over the limit too";
+}
+
+TEST_F(AbuseTest, AFloodOfStunRequestsFromOneAddressGetsNoMoreThanTheBurstInAnswers)
+{
+    const auto stunPort = static_cast<std::uint16_t>(server.stun);
+    transport::stun::TransactionId txn{};
+    txn.fill(3);
+    const auto request = transport::stun::makeBindingRequest(txn);
+    UdpTestSocket flooder;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 200; ++i) {
+        flooder.sendTo(stunPort, request);
+    }
+    int answers = 0;
+    auto lastAnswer = start;
+    while (flooder.receive(std::chrono::milliseconds(300))) {
+        ++answers;
+        lastAnswer = std::chrono::steady_clock::now();
+    }
+    // 20 at once, then 10 a second for as long as the flood took to answer.
+    const double seconds = std::chrono::duration<double>(lastAnswer - start).count();
+    EXPECT_GE(answers, 20);
+    EXPECT_LE(answers, 21 + static_cast<int>(10 * seconds)) << seconds << " s";
+
+    UdpTestSocket other(0x7F000002); // 127.0.0.2
+    other.sendTo(stunPort, request);
+    auto answer = other.receive();
+    ASSERT_TRUE(answer) << "another address is answered";
+    auto mapped = transport::stun::parseBindingResponse(answer->bytes, txn);
+    ASSERT_TRUE(mapped);
+    EXPECT_EQ(mapped->addressText(), "127.0.0.2");
 }
 
 } // namespace
