@@ -16,6 +16,7 @@ using SharedBytes = std::shared_ptr<const std::vector<std::uint8_t>>;
 struct ConnectionInfo {
     std::string peer;         // "address:port" of the client, for the log
     std::string localAddress; // the server address the client reached (IPv4-mapped addresses unmapped)
+    std::string peerAddress;  // the client's address alone (unmapped likewise): what per-address limits count
 };
 
 // What happens on the connections, reported by the WebSocket server.

@@ -52,6 +52,9 @@ Hub::Hub(ConnectionSink& sink, RelayAllocator& relays, SmsGateway& sms, platform
     , config_(std::move(config))
     , smsCodes_(clock, random, SmsCodes::Limits{})
     , callRelays_(clock, CallRelays::Limits{})
+    , callsByConnection_(config_.callRate, config_.maxTrackedAddresses)
+    , callsByAddress_(config_.callRate, config_.maxTrackedAddresses)
+    , smsRequestsByAddress_(config_.smsRequestRate, config_.maxTrackedAddresses)
 {
 }
 
@@ -71,6 +74,7 @@ void Hub::closed(ConnectionId id)
     }
     const std::string deviceId = directory_.release(id);
     connections_.erase(it);
+    callsByConnection_.forget(id);
     logLine(id, deviceId.empty() ? "closed" : "closed (device " + deviceId + ")");
 }
 
@@ -98,7 +102,7 @@ void Hub::text(ConnectionId id, std::string_view text)
         return;
     }
     if (type == "sms_code_req") {
-        smsCodeRequest(id, connection.deviceId, *msg);
+        smsCodeRequest(id, connection, *msg);
         return;
     }
     const std::string to = json::stringField(*msg, "to");
@@ -189,14 +193,18 @@ void Hub::registerAlias(ConnectionId id, const std::string& deviceId, const Json
     reply(id, Json{{"type", "register"}, {bound ? "phone_id" : "phone_dup", phone}});
 }
 
-void Hub::smsCodeRequest(ConnectionId id, const std::string& deviceId, const Json& msg)
+void Hub::smsCodeRequest(ConnectionId id, const Connection& requester, const Json& msg)
 {
+    if (!smsRequestsByAddress_.allow(requester.info.peerAddress, clock_.now())) {
+        replyError(id, kSmsTooSoon);
+        return;
+    }
     const std::string alias = json::stringField(msg, "to");
     if (!directory_.deviceForAlias(alias)) {
         replyError(id, kPhoneUnbound);
         return;
     }
-    auto issued = smsCodes_.issue(deviceId, alias);
+    auto issued = smsCodes_.issue(requester.deviceId, alias);
     if (!issued.code) {
         replyError(id, kSmsTooSoon);
         return;
@@ -208,7 +216,7 @@ void Hub::smsCodeRequest(ConnectionId id, const std::string& deviceId, const Jso
 void Hub::call(ConnectionId id, const Connection& caller, Json& msg, const std::string& to)
 {
     const std::string callId = json::stringField(msg, "call_id");
-    const auto callee = directory_.resolve(to);
+    const auto callee = withinCallRate(id, caller) ? directory_.resolve(to) : std::nullopt;
     if (!callee) {
         reply(id, Json{{"type", "call_ack"}, {"from", to}, {"to", caller.deviceId}, {"call_id", callId},
                       {"accepted", false}, {"reason", kOffline}});
@@ -228,8 +236,17 @@ void Hub::call(ConnectionId id, const Connection& caller, Json& msg, const std::
     deliver(*callee, msg, caller.deviceId);
 }
 
+bool Hub::withinCallRate(ConnectionId id, const Connection& caller)
+{
+    const auto now = clock_.now();
+    return callsByConnection_.allow(id, now) && callsByAddress_.allow(caller.info.peerAddress, now);
+}
+
 void Hub::answer(const std::string& calleeId, Json& msg, const std::string& to)
 {
+    // Only the server hands out relays: a relay written by anyone else would point the caller's
+    // transport at a UDP target of that sender's choosing.
+    msg.erase("relay");
     if (auto relay = callRelays_.take(json::stringField(msg, "call_id"), to, calleeId)) {
         msg["relay"] = std::move(*relay);
     }

@@ -5,6 +5,7 @@
 #include "server/call_relays.h"
 #include "server/connection.h"
 #include "server/directory.h"
+#include "server/rate_limiter.h"
 #include "server/relay_allocator.h"
 #include "server/sms_codes.h"
 #include "server/sms_gateway.h"
@@ -21,13 +22,20 @@ struct HubConfig {
     std::string accessToken = "qxm";
     std::string publicHost; // empty: the address the caller's connection came in on
     core::Millis helloTimeout{30'000};
+    // Each connection and each source address; over the limit a call gets the offline answer, so
+    // that probing IDs at volume cannot tell online from offline.
+    RateLimit callRate;
+    // Each source address (each device may ask only once a minute anyway).
+    RateLimit smsRequestRate;
+    std::size_t maxTrackedAddresses = 16'384;
 };
 
 // The signaling server's rules, without sockets: "hello" binds a connection to its device ID (one
 // live connection per ID), "register" binds phone aliases, "sms_code_req" issues codes, "call" gets
-// a relay allocation (and "sms_verified" when it carries a code), the callee's answer gets the same
-// relay, every other message with "to" is forwarded with "from" set to the sender, and binary relay
-// messages go to the device their marker names.
+// a relay allocation (and "sms_verified" when it carries a code), the callee's answer to that call
+// gets the same relay (and any other answer loses the "relay" it carries), every other message with "to" is forwarded with "from" set to the sender, and binary relay
+// messages go to the device their marker names. Calls and SMS code requests are rate-limited per
+// connection and per source address (memory for at most `maxTrackedAddresses` addresses).
 //
 // Runs on the signaling thread only: every method, and every call it makes into the sink, the SMS
 // gateway and the relay allocator, happens there.
@@ -59,8 +67,9 @@ private:
 
     void hello(ConnectionId id, Connection& connection, const Json& msg);
     void registerAlias(ConnectionId id, const std::string& deviceId, const Json& msg);
-    void smsCodeRequest(ConnectionId id, const std::string& deviceId, const Json& msg);
+    void smsCodeRequest(ConnectionId id, const Connection& requester, const Json& msg);
     void call(ConnectionId id, const Connection& caller, Json& msg, const std::string& to);
+    bool withinCallRate(ConnectionId id, const Connection& caller);
     void answer(const std::string& calleeId, Json& msg, const std::string& to);
     std::optional<Json> allocateRelay(const Connection& caller);
     void deliver(const std::string& deviceId, Json& msg, const std::string& fromId);
@@ -77,6 +86,9 @@ private:
     Directory directory_;
     SmsCodes smsCodes_;
     CallRelays callRelays_;
+    RateLimiter<ConnectionId> callsByConnection_;
+    RateLimiter<std::string> callsByAddress_;
+    RateLimiter<std::string> smsRequestsByAddress_;
     std::unordered_map<ConnectionId, Connection> connections_;
     std::deque<std::pair<core::SteadyTime, ConnectionId>> awaitingHello_; // in opening order
 };

@@ -52,7 +52,7 @@ bool RendezvousServer::start(std::string& error)
     RelayTable::Limits limits;
     limits.bytesPerSecond = config_.relayRateMbit * 1e6 / 8;
     relay_ = std::make_unique<RelayService>(relayLoop_.context(), clock_, limits);
-    stun_ = std::make_unique<StunService>(relayLoop_.context());
+    stun_ = std::make_unique<StunService>(relayLoop_.context(), clock_);
     for (const auto& token : config_.standingRelayTokens) {
         relay_->allocateStanding(token);
     }
@@ -75,6 +75,7 @@ bool RendezvousServer::startSignaling(std::string& error)
     HubConfig hubConfig;
     hubConfig.accessToken = config_.accessToken;
     hubConfig.publicHost = config_.publicHost;
+    hubConfig.callRate = config_.callRate;
     hub_ = std::make_unique<Hub>(*wss_, *relay_, sms_, *random_, clock_, hubConfig);
     scheduler_ = std::make_unique<core::AsioScheduler>(signalingLoop_.executor());
     return runOn(signalingLoop_, [&] {

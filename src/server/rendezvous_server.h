@@ -3,6 +3,7 @@
 #include "core/clock.h"
 #include "core/event_loop.h"
 #include "platform/secure_random.h"
+#include "server/rate_limiter.h"
 #include "tls/certificate.h"
 
 #include <cstdint>
@@ -32,6 +33,7 @@ struct ServerConfig {
     std::string accessToken = "qxm";
     tls::PemIdentity identity;
     double relayRateMbit = 100;
+    RateLimit callRate; // per connection and per source address
     std::vector<std::string> standingRelayTokens;
 };
 

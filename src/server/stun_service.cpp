@@ -52,8 +52,11 @@ void StunService::answer(std::size_t length)
     if (!txn || !sender_.address().is_v4()) {
         return;
     }
-    const auto response = transport::stun::makeBindingSuccess(*txn,
-        transport::stun::MappedAddress{sender_.address().to_v4().to_uint(), sender_.port()});
+    const std::uint32_t address = sender_.address().to_v4().to_uint();
+    if (!repliesByAddress_.allow(address, clock_.now())) {
+        return;
+    }
+    const auto response = transport::stun::makeBindingSuccess(*txn, transport::stun::MappedAddress{address, sender_.port()});
     boost::system::error_code ec;
     socket_.send_to(boost::asio::buffer(response), sender_, 0, ec);
 }

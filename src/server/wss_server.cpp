@@ -235,7 +235,9 @@ void Session::onAccept(const beast::error_code& ec)
     }
     beast::error_code ignored;
     const auto& socket = beast::get_lowest_layer(ws_).socket();
-    ConnectionInfo info{endpointText(socket.remote_endpoint(ignored)), unmappedAddress(socket.local_endpoint(ignored).address())};
+    const auto remote = socket.remote_endpoint(ignored);
+    ConnectionInfo info{endpointText(remote), unmappedAddress(socket.local_endpoint(ignored).address()),
+        unmappedAddress(remote.address())};
     open_ = true;
     server_.opened(shared_from_this(), info);
     read();

@@ -7,9 +7,10 @@
 
 namespace tavoro::test {
 
-UdpTestSocket::UdpTestSocket() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+UdpTestSocket::UdpTestSocket(std::uint32_t loopbackAddress)
+    : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)), address_(loopbackAddress)
 {
-    const sockaddr_in local = transport::toSockaddr({0x7F000001, 0});
+    const sockaddr_in local = transport::toSockaddr({loopbackAddress, 0});
     if (!fd_.valid() || ::bind(fd_.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
         throw std::runtime_error("cannot bind a UDP test socket");
     }

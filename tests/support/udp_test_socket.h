@@ -11,14 +11,15 @@
 
 namespace tavoro::test {
 
-// A plain UDP socket on 127.0.0.1 (port 0) with 8 MiB buffers, room for a whole burst of chunks: a
-// test or benchmark plays a peer, a relay or a client of a UDP service with it.
+// A plain UDP socket on a loopback address (127.0.0.1 unless given, host byte order), port 0, with 8 MiB
+// buffers, room for a whole burst of chunks: a test or benchmark plays a peer, a relay or a client of a
+// UDP service with it.
 class UdpTestSocket {
 public:
-    UdpTestSocket();
+    explicit UdpTestSocket(std::uint32_t address = 0x7F000001);
 
     std::uint16_t port() const { return port_; }
-    transport::Endpoint endpoint() const { return {0x7F000001, port_}; }
+    transport::Endpoint endpoint() const { return {address_, port_}; }
     int fd() const { return fd_.get(); }
 
     void sendTo(const transport::Endpoint& to, std::span<const std::uint8_t> bytes) const;
@@ -42,6 +43,7 @@ public:
 
 private:
     core::UniqueFd fd_;
+    std::uint32_t address_;
     std::uint16_t port_ = 0;
 };
 

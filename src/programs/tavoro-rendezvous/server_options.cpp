@@ -86,6 +86,12 @@ ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out,
     app.add_option("--relay-rate-mbit", options.relayRateMbit, "rate cap of each relay session in Mbit/s")
         ->capture_default_str()
         ->check(CLI::PositiveNumber);
+    app.add_option("--call-rate", options.callRate, "calls a second each connection and each source address may place")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+    app.add_option("--call-burst", options.callBurst, "calls each connection and each source address may place at once")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
     app.add_option("--relay-token", options.relayTokens,
         "a standing relay session for this token (repeatable; for fixed set-ups and tests)");
 

@@ -21,6 +21,8 @@ struct ServerOptions {
     std::filesystem::path certFile; // with keyFile; both empty: a self-signed identity in stateDir
     std::filesystem::path keyFile;
     double relayRateMbit = 100;
+    double callRate = 1;   // calls a second after the burst, per connection and per source address
+    double callBurst = 10;
     std::vector<std::string> relayTokens; // standing relay sessions
 };
 

@@ -66,11 +66,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     server::Hub hub(sink, relays, sms, random, clock, server::HubConfig{});
 
     for (server::ConnectionId id = 0; id < 3; ++id) {
-        hub.opened(id, {"192.0.2.1:4000", "192.0.2.2"});
+        hub.opened(id, {"192.0.2.1:4000", "192.0.2.2", "192.0.2.1"});
         hub.text(id, json{{"type", "hello"}, {"device_id", kIds[id]}, {"token", "qxm"}}.dump());
         sink.bound[id] = kIds[id];
     }
-    hub.opened(3, {"192.0.2.1:4001", "192.0.2.2"});
+    hub.opened(3, {"192.0.2.1:4001", "192.0.2.2", "192.0.2.1"});
     hub.text(0, R"({"type":"register","phone":"13800000000:1","sms_auth":true})");
 
     std::size_t at = 0;
@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 3:
             hub.closed(id);
             sink.bound.erase(id);
-            hub.opened(id, {"192.0.2.1:4002", "192.0.2.2"});
+            hub.opened(id, {"192.0.2.1:4002", "192.0.2.2", "192.0.2.1"});
             break;
         case 4:
             clock.advance(std::chrono::seconds(op));

@@ -93,6 +93,8 @@ TEST_F(SignalingServerTest, ServerGoneThenBackOffThenBackOnTheSamePort)
     EXPECT_FALSE(sig->connected());
     for (auto wait : {1s, 2s}) {
         const auto losses = events.closeCount();
+        // The retry is scheduled on the signaling thread just after the loss is reported.
+        ASSERT_TRUE(waitFor([&] { return scheduler.requestedDelays().size() >= losses; }));
         EXPECT_EQ(scheduler.requestedDelays().back(), wait);
         scheduler.advance(wait);
         ASSERT_TRUE(waitFor([&] { return events.closeCount() == losses + 1; })) << "the attempt fails: nobody listens";
@@ -103,6 +105,7 @@ TEST_F(SignalingServerTest, ServerGoneThenBackOffThenBackOnTheSamePort)
     ASSERT_TRUE(waitFor([&] { return events.openCount() == 2; }));
     server->stop();
     ASSERT_TRUE(waitFor([&] { return events.closeCount() == 4; }));
+    ASSERT_TRUE(waitFor([&] { return scheduler.requestedDelays().size() >= 4; }));
     EXPECT_EQ(scheduler.requestedDelays().back(), 1s) << "an open resets the backoff";
 }
 
@@ -114,6 +117,7 @@ TEST_F(SignalingServerTest, APinnedFingerprintOtherThanTheServersIsRefused)
     EXPECT_EQ(events.openCount(), 0);
     EXPECT_FALSE(sig->connected());
     EXPECT_TRUE(capture.contains("Tavoro: 服务器证书指纹不符，已拒绝连接 (sha256 " + server->fingerprint() + ")"));
+    ASSERT_TRUE(waitFor([&] { return !scheduler.requestedDelays().empty(); }));
     EXPECT_EQ(scheduler.requestedDelays().back(), 1s) << "a refused certificate counts as a lost connection";
 }
 

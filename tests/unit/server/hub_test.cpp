@@ -70,11 +70,14 @@ protected:
         }
         return *hub_;
     }
-    void open(ConnectionId id) { hub().opened(id, ConnectionInfo{"198.51.100.7:50000", "192.0.2.10"}); }
-    void send(ConnectionId id, const json& msg) { hub().text(id, msg.dump()); }
-    void online(ConnectionId id, const std::string& deviceId)
+    void open(ConnectionId id, const std::string& address = "198.51.100.7")
     {
-        open(id);
+        hub().opened(id, ConnectionInfo{address + ":50000", "192.0.2.10", address});
+    }
+    void send(ConnectionId id, const json& msg) { hub().text(id, msg.dump()); }
+    void online(ConnectionId id, const std::string& deviceId, const std::string& address = "198.51.100.7")
+    {
+        open(id, address);
         send(id, {{"type", "hello"}, {"device_id", deviceId}, {"token", "qxm"}});
     }
     void bindPhone(ConnectionId id, const std::string& phone, bool smsAuth)
@@ -223,6 +226,35 @@ TEST_F(HubTest, CallsGetARelayThatTheMatchingAnswerRepeats)
     EXPECT_FALSE(lastTo(kA).contains("relay"));
 }
 
+TEST_F(HubTest, AnswersLoseTheRelayTheyCarryUnlessItIsTheCallsOwn)
+{
+    online(kA, kIdA);
+    online(kB, kIdB);
+    online(kC, kIdC);
+    send(kA, {{"type", "call"}, {"to", kIdB}, {"call_id", "7"}});
+    const json issued = lastTo(kB)["relay"];
+    const json forged = {{"host", "203.0.113.9"}, {"port", 53}, {"token", "t"}};
+    struct Case {
+        ConnectionId from;
+        const char* type;
+        const char* callId;
+        json expectedRelay; // null: none
+    };
+    const Case cases[] = {
+        {kC, "call_response", "7", nullptr}, // a third party, same call ID
+        {kC, "call_ack", "7", nullptr},
+        {kB, "call_response", "8", nullptr}, // the callee, another call ID
+        {kB, "call_ack", "7", issued},       // the callee of the routed call: the server's relay
+        {kB, "call_response", "7", nullptr}, // that relay was handed out once
+    };
+    for (const auto& c : cases) {
+        send(c.from, {{"type", c.type}, {"to", kIdA}, {"call_id", c.callId}, {"accepted", true}, {"relay", forged}});
+        const json got = lastTo(kA);
+        EXPECT_EQ(got["type"], c.type);
+        EXPECT_EQ(got.value("relay", json()), c.expectedRelay) << c.from << " " << c.type << " " << c.callId;
+    }
+}
+
 TEST_F(HubTest, TheRelayHostIsThePublicHostWhenOneIsSet)
 {
     config.publicHost = "relay.example.org";
@@ -308,6 +340,49 @@ TEST_F(HubTest, SmsCodesNeedSmsModeAndABoundPhoneAndComeOncePerMinute)
     clock.advance(60s);
     requestCode(kB, "13800000000");
     EXPECT_EQ(sms.sent.size(), 2u);
+}
+
+TEST_F(HubTest, CallsOverTheRateGetTheOfflineAnswerPerConnectionAndPerAddress)
+{
+    online(kA, kIdA, "198.51.100.7");
+    online(kB, kIdB, "198.51.100.8");
+    online(kC, kIdC, "198.51.100.7");
+    const auto callFrom = [&](ConnectionId id, const std::string& callId) {
+        const auto before = sink.to(kB).size();
+        send(id, {{"type", "call"}, {"to", kIdB}, {"call_id", callId}});
+        return sink.to(kB).size() > before;
+    };
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_TRUE(callFrom(kA, std::to_string(i))) << i;
+    }
+    EXPECT_FALSE(callFrom(kA, "10"));
+    EXPECT_EQ(lastTo(kA), (json{{"type", "call_ack"}, {"from", kIdB}, {"to", kIdA}, {"call_id", "10"},
+                              {"accepted", false}, {"reason", "对方不在线"}}))
+        << "the very answer an offline ID gets";
+    EXPECT_FALSE(callFrom(kC, "c")) << "another connection from the same address shares its allowance";
+    EXPECT_EQ(relays.allocations.size(), 10u);
+
+    hub().closed(kA);
+    online(kA, kIdA, "198.51.100.9");
+    EXPECT_TRUE(callFrom(kA, "elsewhere"));
+    clock.advance(1s);
+    EXPECT_TRUE(callFrom(kC, "c1"));
+    EXPECT_FALSE(callFrom(kC, "c2")) << "one call a second after the burst";
+}
+
+TEST_F(HubTest, SmsRequestsFromManyDevicesOfOneAddressAreLimitedTogether)
+{
+    online(kA, kIdA, "198.51.100.8");
+    bindPhone(kA, "13800000000", true);
+    for (int i = 0; i < 11; ++i) {
+        const ConnectionId id = 100 + static_cast<ConnectionId>(i);
+        online(id, "2000000" + std::to_string(10 + i));
+        requestCode(id, "13800000000");
+    }
+    EXPECT_EQ(sms.sent.size(), 10u);
+    EXPECT_EQ(lastTo(110)["err"]["message"], "验证码请求过于频繁，请 60 秒后再试");
+    requestCode(kA, "13800000000");
+    EXPECT_EQ(sms.sent.size(), 11u) << "another address asks on its own allowance";
 }
 
 TEST_F(HubTest, FiveWrongGuessesVoidTheOutstandingCodes)

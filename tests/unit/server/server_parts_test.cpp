@@ -1,6 +1,8 @@
-// The rendezvous server's small pure parts: names and secrets, send queues, SMS codes, call relays.
+// The rendezvous server's small pure parts: names and secrets, send queues, SMS codes, call relays,
+// rate limits.
 #include "server/call_relays.h"
 #include "server/identifiers.h"
+#include "server/rate_limiter.h"
 #include "server/send_queue.h"
 #include "server/sms_codes.h"
 
@@ -115,6 +117,25 @@ TEST(CallRelays, ACallerHoldsABoundedNumberAndOldEntriesAreForgotten)
     clock.advance(120s);
     relays.prune();
     EXPECT_EQ(relays.size(), 0u);
+}
+
+TEST(RateLimiter, KeepsAtMostMaxKeysAndForgetsThoseThatHaveRefilled)
+{
+    const core::SteadyTime start{std::chrono::hours(1)};
+    RateLimiter<int> limiter(RateLimit{2, 1}, 3);
+    EXPECT_TRUE(limiter.allow(1, start));
+    EXPECT_TRUE(limiter.allow(1, start));
+    EXPECT_FALSE(limiter.allow(1, start));
+    for (int key = 2; key <= 4; ++key) {
+        EXPECT_TRUE(limiter.allow(key, start));
+    }
+    EXPECT_EQ(limiter.size(), 3u);
+    EXPECT_TRUE(limiter.allow(1, start)) << "key 1, used least recently, was pushed out";
+    EXPECT_TRUE(limiter.allow(1, start));
+    EXPECT_TRUE(limiter.allow(1, start + 1s)) << "one a second after the burst";
+    EXPECT_FALSE(limiter.allow(1, start + 1s));
+    EXPECT_TRUE(limiter.allow(5, start + 2500ms));
+    EXPECT_EQ(limiter.size(), 2u) << "keys unused for burst / rate seconds are full again and forgotten";
 }
 
 } // namespace
