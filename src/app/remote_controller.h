@@ -92,6 +92,8 @@ public:
     void setStatus(const std::string& text);
     // The user ends the hosted session: every controller gets "bye". Any thread.
     void endHost();
+    // Whether a hosted session is running (the one that counts, not the published copy). Any thread.
+    bool hosting() const { return hostSession() != nullptr; }
 
     // The signaling connection (for the sessions, which send through it).
     signaling::Signaling& signaling() { return *sig_; }

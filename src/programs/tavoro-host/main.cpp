@@ -89,7 +89,9 @@ int runHost(const app::InstallationOptions& options, const app::HostingOptions& 
 
     boost::asio::signal_set stopSignals(mainContext, SIGINT, SIGTERM);
     stopSignals.async_wait([&](const boost::system::error_code&, int) {
-        controller->endHost(); // every controller is told, as when the user ends hosting
+        if (controller->hosting()) {
+            controller->endHost(); // every controller is told, as when the user ends hosting
+        }
         controller->signaling().shutdown(std::chrono::seconds(2));
         mainContext.stop();
     });
