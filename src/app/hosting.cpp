@@ -50,9 +50,13 @@ void RemoteController::endHost()
 
 void RemoteController::handleBye(const std::string& from, const std::string& reason)
 {
+    auto control = controlSession();
     auto session = hostSession();
-    log::info("Tavoro: 收到 bye from=" + from + " reason=" + reason + " (control=- host=" +
-        (session ? session->peerId() : std::string("-")) + ")");
+    log::info("Tavoro: 收到 bye from=" + from + " reason=" + reason + " (control=" +
+        (control ? control->peerId() : std::string("-")) + " host=" + (session ? session->peerId() : std::string("-")) +
+        ")");
+    handleControlBye(from, reason);
+    session = hostSession();
     if (!session) {
         return;
     }
@@ -97,8 +101,12 @@ void RemoteController::handleHostInput(const nlohmann::json& message, const std:
     }
 }
 
-void RemoteController::handleHostSignal(const std::string& kind, const nlohmann::json* payload, const std::string& from)
+// Every signal is offered to both sessions; each takes what concerns it.
+void RemoteController::handleSignal(const std::string& kind, const nlohmann::json* payload, const std::string& from)
 {
+    if (auto control = controlSession(); control && (from.empty() || from == control->peerId())) {
+        control->ingestSignal(kind, payload);
+    }
     if (auto session = hostSession()) {
         session->ingestSignal(kind, payload, from);
     }

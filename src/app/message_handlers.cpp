@@ -18,6 +18,9 @@ signaling::MessageRoutes RemoteController::makeRoutes()
         };
     };
     signaling::MessageRoutes routes;
+    routes.callResponse = with([](RemoteController& self, const std::string&, const nlohmann::json& m) {
+        self.handleCallResponse(m);
+    });
     routes.registerReply = with([](RemoteController& self, const nlohmann::json& m) { self.handleRegisterReply(m); });
     routes.smsCodeResp = with([](RemoteController& self, const nlohmann::json&) { self.handleSmsCodeResp(); });
     routes.clipboardText = with([](RemoteController& self, const std::string& text, const std::string& from) {
@@ -31,7 +34,7 @@ signaling::MessageRoutes RemoteController::makeRoutes()
         self.handleHostInput(m, from);
     });
     routes.signal = with([](RemoteController& self, const std::string& kind, const nlohmann::json* payload,
-                             const std::string& from) { self.handleHostSignal(kind, payload, from); });
+                             const std::string& from) { self.handleSignal(kind, payload, from); });
     routes.bye = with([](RemoteController& self, const std::string& from, const std::string& reason) {
         self.handleBye(from, reason);
     });

@@ -35,6 +35,9 @@ RemoteController::RemoteController(Services services, Deployment deployment)
 
 RemoteController::~RemoteController()
 {
+    if (auto session = replaceControlSession(nullptr)) {
+        session->close(false);
+    }
     if (auto session = replaceHostSession(nullptr)) {
         session->close(false, "host_close"); // while the connection it sends through still exists
     }
@@ -69,6 +72,11 @@ void RemoteController::attachSignaling()
             self->onText(type, message);
         }
     };
+    sig_->onBinary = [weak](const std::vector<std::uint8_t>& bytes) {
+        if (auto self = weak.lock()) {
+            self->handleBinary(bytes);
+        }
+    };
     sig_->onOpen = [weak] {
         if (auto self = weak.lock()) {
             self->onWsOpen();
@@ -95,14 +103,25 @@ void RemoteController::start()
 
 void RemoteController::onWsOpen()
 {
-    onMain([](RemoteController& self) {
+    bool redial = false;
+    {
+        std::lock_guard lock(callMutex_);
+        redial = std::exchange(pending_.redialOnConnect, false) && isValidTarget(pending_.peer);
+    }
+    onMain([redial](RemoteController& self) {
         self.online.set(true);
-        self.status.set(self.onlineStatus());
+        if (!redial) {
+            self.status.set(self.onlineStatus());
+        }
     });
+    if (redial) {
+        doCall();
+    }
 }
 
 void RemoteController::onWsClose()
 {
+    closeControlOnDisconnect();
     closeHostedSessionOnDisconnect();
     onMain([](RemoteController& self) {
         self.online.set(false);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/call_admission.h"
+#include "control/control_session.h"
 #include "core/clock.h"
 #include "core/main_queue.h"
 #include "core/observable.h"
@@ -40,6 +41,7 @@ struct Services {
     core::WallClock& wallClock;
     std::shared_ptr<signaling::WebSocketConnector> connector;
     host::HostMedia* hostMedia = nullptr;     // what hosting stands on; without it every call is refused
+    control::ControlMedia* controlMedia = nullptr; // what controlling stands on; without it no call is placed
 };
 
 // The single application model: identity, credentials, persisted settings, the signaling connection
@@ -62,6 +64,8 @@ public:
     core::Observable<std::string> hostPeerName;
     // The hosted session as the user interface shows it; the signaling queue holds the one that counts.
     core::Observable<std::shared_ptr<host::HostSession>> host;
+    // The outgoing session as the user interface shows it; the signaling queue holds the one that counts.
+    core::Observable<std::shared_ptr<control::ControlSession>> control;
     core::Observable<int> permission;
     core::Observable<int> idMode;
     core::Observable<int> pwMode;
@@ -90,6 +94,14 @@ public:
     void pushPeerHistory(const std::string& peer);
     std::string onlineStatus() const;
     void setStatus(const std::string& text);
+    // Calls a peer (a device ID or phone alias) with a password or SMS code in a mode ("control",
+    // "view", "file"); while the connection is down the call waits for it. Main thread.
+    void connectToPeer(const std::string& peer, const std::string& password, const std::string& mode);
+    // The user ends the outgoing session (the host gets "bye") or gives up the call waiting for the
+    // connection. Any thread.
+    void endControl();
+    // The running outgoing session, from the moment the host accepted. Any thread.
+    std::shared_ptr<control::ControlSession> controlSession() const;
     // The user ends the hosted session: every controller gets "bye". Any thread.
     void endHost();
     // Whether a hosted session is running (the one that counts, not the published copy). Any thread.
@@ -118,6 +130,15 @@ private:
     void handleClipboardText(const std::string& text, const std::string& from);
     bool isSessionPeer(const std::string& peerId) const;
 
+    // Controlling (signaling queue unless noted).
+    void doCall(); // any thread
+    void handleCallResponse(const nlohmann::json& message);
+    bool startControlSession(const nlohmann::json& message, const std::string& peerName);
+    void handleBinary(const std::vector<std::uint8_t>& bytes);
+    bool handleControlBye(const std::string& from, const std::string& reason);
+    void closeControlOnDisconnect();
+    std::shared_ptr<control::ControlSession> replaceControlSession(std::shared_ptr<control::ControlSession> session);
+
     // Hosting (signaling queue unless noted).
     void handleIncomingCall(const nlohmann::json& message);
     void refuseCall(const IncomingCall& call, const std::string& reason);
@@ -126,7 +147,7 @@ private:
     void startHostSession(const IncomingCall& call);
     void handleBye(const std::string& from, const std::string& reason);
     void handleHostInput(const nlohmann::json& message, const std::string& from);
-    void handleHostSignal(const std::string& kind, const nlohmann::json* payload, const std::string& from);
+    void handleSignal(const std::string& kind, const nlohmann::json* payload, const std::string& from);
     void closeHostedSessionOnDisconnect();
     void endHostSession(const std::shared_ptr<host::HostSession>& expected, bool sendBye); // any thread
     std::shared_ptr<host::HostSession> hostSession() const;                               // any thread
@@ -145,6 +166,18 @@ private:
     std::atomic<bool> awaitingSmsCode_{false};
     std::unique_ptr<core::RepeatingTimer> smsTimer_; // main thread only
     PasswordGuard passwordGuard_;                    // signaling queue only
+    // The call being placed: what the user asked for, whether it waits for the connection, and the
+    // call ID of the "call" sent (empty when no answer is awaited).
+    struct PendingCall {
+        std::string peer;
+        std::string password;
+        std::string mode = "control";
+        bool redialOnConnect = false;
+        std::string awaitedCallId;
+    };
+    mutable std::mutex callMutex_;                   // guards pending_ and control_
+    PendingCall pending_;
+    std::shared_ptr<control::ControlSession> control_; // the outgoing session that counts
     mutable std::mutex hostMutex_;                   // guards host_
     std::shared_ptr<host::HostSession> host_;        // the hosted session that counts
     std::unique_ptr<signaling::Signaling> sig_;     // last: its thread stops first

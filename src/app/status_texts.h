@@ -19,6 +19,10 @@ inline const std::string kSmsOnlyForPhones = "「发送验证码」仅用于手�
 inline const std::string kSignalingDown = "信令未连接";
 inline const std::string kSmsCodeSent = "✅ 验证码已发到对方手机，请向对方索取后填入「密码 / 验证码」再连接";
 
+inline const std::string kInvalidTarget = "请输入 9 位 ID 或 11 位手机号";
+inline const std::string kSessionEnded = "会话结束";
+inline const std::string kTakenOver = "🔀 已被接管：另一台设备连接了该目标";
+
 // The name this computer gives itself in answers to calls.
 inline const std::string kComputerName = "Linux";
 
@@ -37,6 +41,10 @@ inline std::string phoneTaken(const std::string& dup)
 }
 inline std::string phoneBound(const std::string& phoneId) { return "手机号已绑定：" + phoneId; }
 inline std::string smsRequested(const std::string& phone) { return "📲 已向 " + phone + " 请求短信验证码…"; }
+inline std::string calling(const std::string& peer) { return "正在连接 " + peer + " …"; }
+inline std::string controlling(const std::string& peer) { return "控制中 · " + peer; }
+inline std::string refused(const std::string& reason) { return "对方拒绝: " + reason; }
+inline std::string redialing(const std::string& peer) { return "重连中，连上后自动呼叫 " + peer + " …"; }
 inline std::string serverError(const std::string& message) { return "服务器: " + message; }
 
 } // namespace tavoro::app::text

@@ -130,7 +130,10 @@ void Hub::binary(ConnectionId id, const SharedBytes& bytes)
         return;
     }
     if (auto connection = directory_.connectionOf(std::string(relay->peer))) {
-        sink_.sendBinary(*connection, bytes);
+        // The receiver learns who sent the frame: the ID bytes name the sender on delivery.
+        auto stamped = std::make_shared<std::vector<std::uint8_t>>(*bytes);
+        std::copy_n(it->second.deviceId.begin(), protocol::relayIdSize, stamped->begin() + 1);
+        sink_.sendBinary(*connection, std::move(stamped));
     }
 }
 

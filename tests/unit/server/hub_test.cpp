@@ -428,7 +428,10 @@ TEST_F(HubTest, BinaryRelayNeedsTheMarkerAnOnlineTargetAndABoundSender)
     hub().binary(kA, good);
     ASSERT_EQ(sink.binaries.size(), 1u);
     EXPECT_EQ(sink.binaries[0].first, kB);
-    EXPECT_EQ(sink.binaries[0].second, good) << "the very same bytes, not a copy";
+    auto delivered = *sink.binaries[0].second;
+    EXPECT_EQ(std::string(delivered.begin() + 1, delivered.begin() + 10), kIdA) << "names the sender";
+    std::copy(kIdB.begin(), kIdB.end(), delivered.begin() + 1);
+    EXPECT_EQ(delivered, *good) << "the frame itself unchanged";
 }
 
 } // namespace

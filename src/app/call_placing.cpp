@@ -1,0 +1,103 @@
+// Placing a call and taking the host's answer.
+#include "app/identity.h"
+#include "app/remote_controller.h"
+#include "app/status_texts.h"
+#include "core/json_fields.h"
+#include "core/log.h"
+#include "transport/p2p_transport.h"
+
+namespace tavoro::app {
+
+void RemoteController::connectToPeer(const std::string& peer, const std::string& password, const std::string& mode)
+{
+    if (!isValidTarget(peer)) {
+        setStatus(text::kInvalidTarget);
+        return;
+    }
+    {
+        std::lock_guard lock(callMutex_);
+        pending_.peer = peer;
+        pending_.password = password;
+        pending_.mode = mode;
+    }
+    pushPeerHistory(peer);
+    if (sig_->connected()) {
+        doCall();
+        return;
+    }
+    {
+        std::lock_guard lock(callMutex_);
+        pending_.redialOnConnect = true;
+    }
+    setStatus(text::redialing(peer));
+    if (sig_->wantConnected()) {
+        sig_->forceReconnect();
+    }
+}
+
+void RemoteController::doCall()
+{
+    std::string peer;
+    nlohmann::json call;
+    {
+        std::lock_guard lock(callMutex_);
+        pending_.awaitedCallId = newCallId();
+        peer = pending_.peer;
+        call = {{"to", peer}, {"mode", pending_.mode}, {"password", pending_.password},
+            {"from_name", text::kComputerName}, {"call_id", pending_.awaitedCallId}};
+    }
+    sig_->send("call", std::move(call));
+    setStatus(text::calling(peer));
+}
+
+// Only the answer to the call just sent counts: any device could otherwise answer "accepted" and
+// receive this user's input.
+void RemoteController::handleCallResponse(const nlohmann::json& message)
+{
+    const auto from = json::stringField(message, "from");
+    const auto callId = json::stringField(message, "call_id");
+    std::string peer;
+    {
+        std::lock_guard lock(callMutex_);
+        if (from.empty() || pending_.awaitedCallId.empty() || callId != pending_.awaitedCallId) {
+            return;
+        }
+        pending_.awaitedCallId.clear();
+        peer = pending_.peer;
+    }
+    if (!json::boolField(message, "accepted")) {
+        setStatus(text::refused(json::stringField(message, "reason")));
+        return;
+    }
+    auto name = json::stringField(message, "from_name");
+    if (startControlSession(message, name.empty() ? peer : name)) {
+        setStatus(text::controlling(peer));
+    }
+}
+
+bool RemoteController::startControlSession(const nlohmann::json& message, const std::string& peerName)
+{
+    if (!services_.controlMedia) {
+        return false;
+    }
+    auto link = std::make_unique<transport::P2PTransport>(
+        transport::P2PTransport::Settings{deployment_.stunServers}, services_.clock, services_.random);
+    auto session = control::ControlSession::create(
+        {*sig_, *services_.controlMedia, services_.mainQueue, services_.backgroundScheduler, services_.wallClock,
+            std::move(link)},
+        json::stringField(message, "call_id"), json::stringField(message, "from"), deviceId.get(), peerName);
+    if (const auto* relay = json::objectField(message, "relay")) {
+        session->link().setRelay(json::stringField(*relay, "host"), json::intField(*relay, "port", 0),
+            json::stringField(*relay, "token"));
+    }
+    // Routed to from now on, so that the host's first signals and keyframe are not lost.
+    if (auto previous = replaceControlSession(session)) {
+        previous->close(true);
+    }
+    session->start();
+    log::info("Tavoro: 控制会话开始 peer=" + session->peerId() + " call_id=" + session->callId());
+    onMain([session](RemoteController& self) { self.control.set(session); });
+    return true;
+}
+
+} // namespace tavoro::app

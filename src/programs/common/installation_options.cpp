@@ -1,0 +1,47 @@
+#include "programs/common/installation_options.h"
+
+#include "signaling/ws_url.h"
+#include "tls/certificate.h"
+#include "transport/stun_servers.h"
+
+namespace tavoro::app {
+
+void addInstallationOptions(CLI::App& app, InstallationOptions& options)
+{
+    app.add_option("--server", options.server, "rendezvous server, HOST[:PORT] (port 8443 when absent)")
+        ->envname("TAVORO_SERVER")
+        ->capture_default_str();
+    app.add_option("--config-dir", options.configDir, "folder of this installation's settings")
+        ->envname("TAVORO_CONFIG_DIR");
+    app.add_option("--token", options.token, "application access token")->envname("TAVORO_TOKEN")->capture_default_str();
+    app.add_option("--server-cert-sha256", options.serverCertSha256,
+           "accept only the server certificate with this SHA-256 fingerprint (hex)")
+        ->envname("TAVORO_SERVER_CERT_SHA256");
+    app.add_option("--stun", options.stun, "STUN server HOST:PORT, repeatable (replaces TAVORO_STUN and the default table)");
+}
+
+std::string resolveInstallation(const InstallationOptions& options, const char* stunEnvironment,
+    Deployment& deployment, std::string& pin)
+{
+    deployment.serverUrl = serverUrlFor(options.server);
+    if (deployment.serverUrl.empty()) {
+        return "invalid server address: " + options.server;
+    }
+    auto stun = transport::chooseStunServers(options.stun, stunEnvironment, signaling::parseWsUrl(deployment.serverUrl)->host);
+    if (!stun.invalidEntry.empty()) {
+        return "invalid STUN server (HOST:PORT expected): " + stun.invalidEntry;
+    }
+    deployment.stunServers = std::move(stun.servers);
+    deployment.token = options.token;
+    pin.clear();
+    if (!options.serverCertSha256.empty()) {
+        auto normalised = tls::normaliseFingerprint(options.serverCertSha256);
+        if (!normalised) {
+            return "invalid certificate fingerprint (64 hex digits expected): " + options.serverCertSha256;
+        }
+        pin = *normalised;
+    }
+    return {};
+}
+
+} // namespace tavoro::app

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "app/remote_controller.h"
+
+#include <CLI/CLI.hpp>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavoro::app {
+
+// The deployment options every installation program takes, as written on the command line or in the
+// environment (TAVORO_SERVER, TAVORO_TOKEN, TAVORO_SERVER_CERT_SHA256, TAVORO_CONFIG_DIR, TAVORO_STUN).
+struct InstallationOptions {
+    std::string server = "127.0.0.1";
+    std::optional<std::string> configDir;
+    std::string token = "qxm";
+    std::string serverCertSha256;
+    std::vector<std::string> stun; // HOST:PORT entries; they replace TAVORO_STUN and the default table
+};
+
+void addInstallationOptions(CLI::App& app, InstallationOptions& options);
+
+// Checks what the parser cannot: a well-formed server address, fingerprint and STUN entries (the
+// --stun options, else stunEnvironment, the value of TAVORO_STUN, which may be null). On success fills
+// the deployment and the normalised pin and returns an empty string; otherwise a one-line error.
+std::string resolveInstallation(const InstallationOptions& options, const char* stunEnvironment,
+    Deployment& deployment, std::string& pin);
+
+} // namespace tavoro::app

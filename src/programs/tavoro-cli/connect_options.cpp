@@ -1,0 +1,27 @@
+#include "programs/tavoro-cli/connect_options.h"
+
+namespace tavoro::cli {
+
+CLI::App* addConnectCommand(CLI::App& app, ConnectOptions& options)
+{
+    auto* connect = app.add_subcommand("connect", "call a peer and hold a remote session");
+    connect->add_option("target", options.target, "the peer's nine-digit ID or phone alias")->required();
+    connect->add_option("--password", options.password, "the peer's password or SMS code")->required();
+    connect->add_option("--mode", options.mode, "control or view")
+        ->check(CLI::IsMember({"control", "view"}))
+        ->capture_default_str();
+    connect->add_option("--seconds", options.seconds, "hold the session this long (default: until Ctrl-C)")
+        ->check(CLI::PositiveNumber);
+    connect->add_option("--record", options.record, "record the video stream (raw H.264) to FILE");
+    connect->add_option("--screenshot", options.screenshot, "save a PNG screenshot to FILE");
+    connect->add_option("--screenshot-after", options.screenshotAfter,
+               "seconds after the first picture to take the screenshot")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
+    connect->add_flag("--stats", options.stats, "print the status line once a second");
+    connect->add_option("--input", options.input,
+        "replay input events from FILE or - (one JSON object a line; {\"sleep\": seconds} waits)");
+    return connect;
+}
+
+} // namespace tavoro::cli

@@ -1,0 +1,102 @@
+// tavoro-cli: a headless controller. "connect" calls a peer, receives and decodes its screen, records,
+// takes a screenshot, replays input and prints the status line; it exits with a code a script can read.
+#include "app/remote_controller.h"
+#include "core/asio_main_queue.h"
+#include "core/asio_scheduler.h"
+#include "core/background_queue.h"
+#include "core/log.h"
+#include "core/thread_serial_queue.h"
+#include "platform/ffmpeg/ffmpeg_h264_decoder.h"
+#include "platform/ffmpeg/ffmpeg_image_codec.h"
+#include "platform/null_audio_sink.h"
+#include "platform/pasteboard.h"
+#include "platform/posix/config_dir.h"
+#include "platform/posix/json_file_settings_store.h"
+#include "platform/posix/system_random.h"
+#include "platform/posix/xdg_user_folders.h"
+#include "programs/common/installation_options.h"
+#include "programs/tavoro-cli/connect_run.h"
+#include "signaling/tls_websocket_connector.h"
+
+#include <boost/asio/signal_set.hpp>
+
+#include <cstdlib>
+#include <iostream>
+
+namespace {
+
+using namespace tavoro;
+
+int runConnect(const app::InstallationOptions& options, const cli::ConnectOptions& connect)
+{
+    app::Deployment deployment;
+    std::string pin;
+    if (auto error = app::resolveInstallation(options, std::getenv("TAVORO_STUN"), deployment, pin); !error.empty()) {
+        std::cerr << "tavoro-cli: " << error << "\n";
+        return cli::kBadUsage;
+    }
+    log::setup("tavoro-cli", true);
+
+    boost::asio::io_context mainContext;
+    core::AsioMainQueue mainQueue(mainContext);
+    core::AsioScheduler mainScheduler(mainContext.get_executor());
+    core::BackgroundQueue background;
+    platform::JsonFileSettingsStore settings(platform::resolveConfigDir(options.configDir));
+    platform::MemoryPasteboard pasteboard;
+    platform::SystemRandom random;
+    core::SystemWallClock wallClock;
+    platform::FfmpegH264DecoderFactory decoders;
+    platform::FfmpegImageCodec images;
+    platform::NullAudioSinkFactory audio;
+    platform::XdgUserFolders folders;
+    control::ControlMedia media{decoders, images, audio, folders,
+        std::make_shared<core::ThreadSerialQueue>("tavoro.ctrl.frames"),
+        std::make_shared<core::ThreadSerialQueue>("tavoro.h264.dec")};
+
+    auto controller = app::RemoteController::create(
+        app::Services{mainQueue, mainScheduler, background.scheduler(), settings, pasteboard, random,
+            std::make_shared<core::SteadyClock>(), wallClock, std::make_shared<signaling::TlsWebSocketConnector>(pin),
+            nullptr, &media},
+        deployment);
+    cli::ConnectRun run(mainContext, *controller, connect, std::cout);
+    if (auto error = run.prepare()) {
+        std::cerr << "tavoro-cli: " << *error << "\n";
+        return cli::kBadUsage;
+    }
+    boost::asio::signal_set stopSignals(mainContext, SIGINT, SIGTERM);
+    stopSignals.async_wait([&](const boost::system::error_code& error, int) {
+        if (!error) {
+            run.interrupt();
+        }
+    });
+    run.start();
+    controller->start();
+    mainContext.run();
+    return run.exitCode().value_or(cli::kSessionEnded);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App cli("Tavoro headless controller: calls a peer through the rendezvous server.", "tavoro-cli");
+    cli.set_version_flag("--version", std::string("tavoro-cli ") + tavoro::signaling::Signaling::kVersion);
+    cli.require_subcommand(1);
+    tavoro::app::InstallationOptions options;
+    tavoro::app::addInstallationOptions(cli, options);
+    tavoro::cli::ConnectOptions connect;
+    tavoro::cli::addConnectCommand(cli, connect);
+    try {
+        cli.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << cli.help();
+        return 0;
+    } catch (const CLI::CallForVersion&) {
+        std::cout << cli.version() << "\n";
+        return 0;
+    } catch (const CLI::ParseError& error) {
+        std::cerr << "tavoro-cli: " << error.what() << "\n";
+        return tavoro::cli::kBadUsage;
+    }
+    return runConnect(options, connect);
+}
