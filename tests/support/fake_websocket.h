@@ -35,6 +35,7 @@ public:
 
     void fireOpen() { events().onOpen(); }
     void fireText(const std::string& text) { events().onText(text); }
+    void fireBinary(std::vector<std::uint8_t> bytes) { events().onBinary(std::move(bytes)); }
     void fireClose(int code) { events().onClose(code); }
     void fireError(const std::string& description) { events().onError(description); }
 

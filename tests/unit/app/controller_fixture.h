@@ -28,13 +28,14 @@ protected:
     platform::fake::ManualWallClock wallClock{std::chrono::system_clock::time_point(std::chrono::milliseconds(1765000000123))};
     std::shared_ptr<tavoro::test::FakeWebSocketConnector> connector = std::make_shared<tavoro::test::FakeWebSocketConnector>();
     host::HostMedia* hostMedia = nullptr;
+    control::ControlMedia* controlMedia = nullptr;
     std::shared_ptr<RemoteController> controller;
 
     std::shared_ptr<RemoteController> makeController()
     {
         return RemoteController::create(
             Services{mainQueue, scheduler, backgroundScheduler, settings, pasteboard, random, clock, wallClock, connector,
-                hostMedia},
+                hostMedia, controlMedia},
             Deployment{"wss://rendezvous.test:8443/ws", "qxm", {}});
     }
 

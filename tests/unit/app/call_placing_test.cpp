@@ -1,0 +1,189 @@
+#include "controller_fixture.h"
+
+#include "platform/fake/fake_control_media.h"
+#include "platform/fake/fixed_user_folders.h"
+#include "platform/fake/manual_serial_queue.h"
+#include "platform/null_audio_sink.h"
+
+namespace tavoro::app {
+namespace {
+
+using nlohmann::json;
+
+const std::string kHost = "222222222";
+
+// A controller that places calls: control sessions on manual queues and a real transport.
+class CallPlacingTest : public test::ControllerTest {
+protected:
+    CallPlacingTest()
+    {
+        controlMedia = &media;
+        settings.set("device_id", "123456789");
+    }
+    ~CallPlacingTest() override
+    {
+        if (controller) {
+            controller->endControl();
+        }
+    }
+
+    void run()
+    {
+        while (frames->drain() + decodes->drain() + mainQueue.drain() > 0) {
+        }
+    }
+    // Calls kHost and returns the call ID sent.
+    std::string call(const std::string& mode = "control")
+    {
+        controller->connectToPeer(kHost, "pw12", mode);
+        mainQueue.drain();
+        return sentOfType("call").back()["call_id"];
+    }
+    json answer(const std::string& callId, json extra = json::object())
+    {
+        json message{{"type", "call_response"}, {"from", kHost}, {"call_id", callId}, {"accepted", true},
+            {"from_name", "Studio"}};
+        message.update(extra);
+        return message;
+    }
+
+    platform::fake::NoH264Decoders decoders;
+    platform::fake::TinyImageCodec images;
+    platform::NullAudioSinkFactory audio;
+    platform::fake::FixedUserFolders folders{"/nonexistent", "/nonexistent", "/nonexistent", "/nonexistent"};
+    std::shared_ptr<platform::fake::ManualSerialQueue> frames = std::make_shared<platform::fake::ManualSerialQueue>();
+    std::shared_ptr<platform::fake::ManualSerialQueue> decodes = std::make_shared<platform::fake::ManualSerialQueue>();
+    control::ControlMedia media{decoders, images, audio, folders, frames, decodes};
+};
+
+TEST_F(CallPlacingTest, AnInvalidTargetSendsNothing)
+{
+    startOnline();
+    controller->connectToPeer("12345678", "pw", "control");
+    mainQueue.drain();
+    EXPECT_EQ(controller->status.get(), "请输入 9 位 ID 或 11 位手机号");
+    EXPECT_TRUE(controller->recentPeers.get().empty());
+    EXPECT_TRUE(sentOfType("call").empty());
+}
+
+TEST_F(CallPlacingTest, TheCallCarriesTheFormAndOnlyItsOwnAnswerCounts)
+{
+    startOnline();
+    const auto callId = call("view");
+    EXPECT_EQ(sentOfType("call").back(), (json{{"type", "call"}, {"seq", sentOfType("call").back()["seq"]},
+                                            {"to", kHost}, {"mode", "view"}, {"password", "pw12"},
+                                            {"from_name", "Linux"}, {"call_id", callId}}));
+    EXPECT_EQ(controller->status.get(), "正在连接 222222222 …");
+    EXPECT_EQ(controller->recentPeers.get(), std::vector<std::string>{kHost});
+
+    deliver(answer("forged"));
+    deliver(answer(callId, {{"from", ""}}));
+    EXPECT_FALSE(controller->controlSession()) << "another call ID or no sender: not this call's answer";
+    deliver(answer(callId, {{"relay", {{"host", "192.0.2.1"}, {"port", 3479.0}, {"token", "t"}}}}));
+    run();
+    auto session = controller->controlSession();
+    ASSERT_TRUE(session);
+    EXPECT_EQ(controller->control.get(), session);
+    EXPECT_EQ(session->peerName(), "Studio");
+    EXPECT_EQ(session->callId(), callId);
+    EXPECT_EQ(controller->status.get(), "控制中 · 222222222");
+
+    deliver(answer(callId, {{"from", "333333333"}}));
+    EXPECT_EQ(controller->controlSession(), session) << "an answer is taken once";
+}
+
+TEST_F(CallPlacingTest, RefusalsShowTheReason)
+{
+    startOnline();
+    deliver({{"type", "call_ack"}, {"from", kHost}, {"call_id", call()}, {"accepted", false}, {"reason", "密码错误"}});
+    EXPECT_EQ(controller->status.get(), "对方拒绝: 密码错误");
+    EXPECT_FALSE(controller->controlSession());
+}
+
+TEST_F(CallPlacingTest, AnAnswerWithoutNameUsesTheTargetAndANewSessionEndsTheOldOne)
+{
+    startOnline();
+    deliver(answer(call(), {{"from_name", nullptr}}));
+    auto first = controller->controlSession();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->peerName(), kHost);
+
+    wallClock.set(wallClock.now() + std::chrono::milliseconds(5));
+    deliver(answer(call()));
+    EXPECT_TRUE(first->closed());
+    EXPECT_EQ(sentOfType("bye").size(), 1u) << "the first session said goodbye before the second began";
+    EXPECT_NE(controller->controlSession(), first);
+}
+
+TEST_F(CallPlacingTest, SignalsAndFramesReachTheSessionOnlyFromItsHost)
+{
+    startOnline();
+    deliver(answer(call()));
+    auto session = controller->controlSession();
+    deliver({{"type", "signal"}, {"from", "333333333"}, {"kind", "monitors"}, {"payload", {{"count", 3}}}});
+    run();
+    EXPECT_EQ(session->monitorCount.get(), 1);
+    deliver({{"type", "signal"}, {"from", kHost}, {"kind", "monitors"}, {"payload", {{"count", 3}}}});
+    run();
+    EXPECT_EQ(session->monitorCount.get(), 3);
+
+    std::vector<std::uint8_t> relayed{0xFE};
+    relayed.insert(relayed.end(), kHost.begin(), kHost.end());
+    relayed.insert(relayed.end(), {0x02, 0x80, 0x07, 0, 0, 0x38, 0x04, 0, 0, 0x65});
+    std::thread([&] { connector->last()->fireBinary(relayed); }).join();
+    run();
+    EXPECT_EQ(session->framesReceived(), 1u);
+}
+
+TEST_F(CallPlacingTest, ByeEndsTheSessionWithItsText)
+{
+    startOnline();
+    deliver(answer(call()));
+    deliver({{"type", "bye"}, {"from", "333333333"}, {"reason", "user_close"}});
+    EXPECT_TRUE(controller->controlSession()) << "a stranger's bye changes nothing";
+    deliver({{"type", "bye"}, {"from", kHost}, {"reason", "taken_over"}});
+    EXPECT_FALSE(controller->control.get());
+    EXPECT_EQ(controller->status.get(), "🔀 已被接管：另一台设备连接了该目标");
+
+    wallClock.set(wallClock.now() + std::chrono::milliseconds(5));
+    deliver(answer(call()));
+    deliver({{"type", "bye"}, {"reason", "host_close"}});
+    EXPECT_EQ(controller->status.get(), "会话结束");
+    EXPECT_TRUE(sentOfType("bye").empty());
+}
+
+TEST_F(CallPlacingTest, ALostConnectionRedialsTheSameCall)
+{
+    controller = makeController();
+    controller->start();
+    controller->connectToPeer(kHost, "pw12", "control");
+    mainQueue.drain();
+    EXPECT_EQ(controller->status.get(), "重连中，连上后自动呼叫 222222222 …");
+    connector->last()->fireOpen();
+    mainQueue.drain();
+    ASSERT_EQ(sentOfType("call").size(), 1u) << "sent as soon as the socket opened";
+    deliver(answer(sentOfType("call").back()["call_id"]));
+    ASSERT_TRUE(controller->controlSession());
+
+    connector->last()->fireClose(1006);
+    mainQueue.drain();
+    EXPECT_FALSE(controller->controlSession());
+    EXPECT_EQ(controller->status.get(), "连接断开，正在重连…");
+    EXPECT_TRUE(sentOfType("bye").empty());
+    wallClock.set(wallClock.now() + std::chrono::milliseconds(5));
+    scheduler.advance(std::chrono::seconds(2));
+    connector->last()->fireOpen();
+    mainQueue.drain();
+    ASSERT_EQ(sentOfType("call").size(), 2u);
+    EXPECT_NE(sentOfType("call")[1]["call_id"], sentOfType("call")[0]["call_id"]);
+
+    controller->endControl();
+    connector->last()->fireClose(1006);
+    scheduler.advance(std::chrono::seconds(2));
+    connector->last()->fireOpen();
+    mainQueue.drain();
+    EXPECT_EQ(sentOfType("call").size(), 2u) << "ending the session gives up the redial";
+}
+
+} // namespace
+} // namespace tavoro::app
