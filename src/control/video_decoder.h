@@ -27,6 +27,7 @@ class VideoDecoder : public std::enable_shared_from_this<VideoDecoder> {
 public:
     static constexpr int kMaxBacklog = 30;
 
+    // `factory` must outlive the decoder; `queue` is the decoder's own serial queue.
     static std::shared_ptr<VideoDecoder> create(platform::H264DecoderFactory& factory,
         std::shared_ptr<core::SerialQueue> queue);
     ~VideoDecoder();
