@@ -17,13 +17,17 @@ namespace tavoro::control {
 // screenshots and for a sink that attaches later.
 //
 // Threads: decode, snapshot, attach, release and decodedPictures may be called from any thread. Parsing,
-// decoding and every call into the sink run on `queue` ("tavoro.h264.dec"). `pictureMutex_` guards the
-// latest picture and the sink. More than kMaxBacklog units waiting on the queue skip the stream to the
-// next keyframe (one log line each time).
+// decoding, the attached sink and every call into it live on `queue` ("tavoro.h264.dec"), so attach and
+// release take effect in order with the units queued before them. A mutex guards only the latest
+// picture (and the note that a release is on its way, which keeps pictures still being decoded from
+// reappearing after release() returned). More than kMaxBacklog units waiting on the queue skip the
+// stream to the next keyframe (one log line each time). Tasks hold the decoder weakly: units still
+// queued when it is destroyed are dropped.
 class VideoDecoder : public std::enable_shared_from_this<VideoDecoder> {
 public:
     static constexpr int kMaxBacklog = 30;
 
+    // `factory` must outlive the decoder; `queue` is the decoder's own serial queue.
     static std::shared_ptr<VideoDecoder> create(platform::H264DecoderFactory& factory,
         std::shared_ptr<core::SerialQueue> queue);
     ~VideoDecoder();
