@@ -50,7 +50,7 @@ protected:
     platform::fake::NoH264Decoders decoders;
     platform::fake::TinyImageCodec images;
     platform::NullAudioSinkFactory audio;
-    platform::fake::FixedUserFolders folders{"/nonexistent", "/nonexistent", "/nonexistent", "/nonexistent"};
+    platform::fake::FixedUserFolders folders;
     std::shared_ptr<platform::fake::ManualSerialQueue> frames = std::make_shared<platform::fake::ManualSerialQueue>();
     std::shared_ptr<platform::fake::ManualSerialQueue> decodes = std::make_shared<platform::fake::ManualSerialQueue>();
     control::ControlMedia media{decoders, images, audio, folders, frames, decodes};
@@ -127,9 +127,8 @@ TEST_F(CallPlacingTest, SignalsAndFramesReachTheSessionOnlyFromItsHost)
     run();
     EXPECT_EQ(session->monitorCount.get(), 3);
 
-    std::vector<std::uint8_t> relayed{0xFE};
-    relayed.insert(relayed.end(), kHost.begin(), kHost.end());
-    relayed.insert(relayed.end(), {0x02, 0x80, 0x07, 0, 0, 0x38, 0x04, 0, 0, 0x65});
+    std::vector<std::uint8_t> relayed{0xFE, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x02, 0x80, 0x07, 0, 0, 0x38, 0x04, 0, 0, 0x65};
+    std::copy(kHost.begin(), kHost.end(), relayed.begin() + 1);
     std::thread([&] { connector->last()->fireBinary(relayed); }).join();
     run();
     EXPECT_EQ(session->framesReceived(), 1u);

@@ -34,6 +34,13 @@ struct SinkShelf final : platform::AudioSinkFactory {
     }
 };
 
+platform::fake::FixedUserFolders folders(const std::filesystem::path& dir)
+{
+    platform::fake::FixedUserFolders folders;
+    folders.videosPath = folders.picturesPath = folders.downloadsPath = folders.temporaryPath = dir;
+    return folders;
+}
+
 Bytes body(std::uint8_t type, std::size_t size, std::uint32_t width = 1920, std::uint32_t height = 1080)
 {
     Bytes bytes(size, 0x07);
@@ -49,9 +56,9 @@ Bytes body(std::uint8_t type, std::size_t size, std::uint32_t width = 1920, std:
 
 Bytes relayed(const std::string& id, const Bytes& frame)
 {
-    Bytes message{0xFE};
-    message.insert(message.end(), id.begin(), id.end());
-    message.insert(message.end(), frame.begin(), frame.end());
+    Bytes message(1 + id.size() + frame.size(), 0xFE);
+    std::copy(id.begin(), id.end(), message.begin() + 1);
+    std::copy(frame.begin(), frame.end(), message.begin() + 1 + static_cast<std::ptrdiff_t>(id.size()));
     return message;
 }
 
@@ -105,14 +112,14 @@ protected:
     platform::fake::TinyImageCodec images_;
     SinkShelf sinks_;
     test::TempDir dir_;
-    platform::fake::FixedUserFolders folders_{dir_.path(), dir_.path(), dir_.path(), dir_.path()};
+    platform::fake::FixedUserFolders folders_ = folders(dir_.path());
     std::shared_ptr<platform::fake::ManualSerialQueue> frames_ = std::make_shared<platform::fake::ManualSerialQueue>();
     std::shared_ptr<platform::fake::ManualSerialQueue> decodes_ = std::make_shared<platform::fake::ManualSerialQueue>();
     ControlMedia media_{decoders_, images_, sinks_, folders_, frames_, decodes_};
     platform::fake::ManualMainQueue main_;
     platform::fake::ManualClock clock_;
     platform::fake::ManualScheduler timers_{clock_};
-    platform::fake::ManualWallClock wallClock_;
+    platform::fake::ManualWallClock wallClock_{std::chrono::system_clock::time_point()};
     std::shared_ptr<test::FakeLinkRecord> link_;
     std::shared_ptr<ControlSession> session_;
 };
@@ -162,7 +169,7 @@ TEST_F(ControlSessionTest, OneSecondOfFramesGivesTheStatistics)
     EXPECT_EQ(session_->rttMs.get(), -1);
     EXPECT_EQ(session_->statusLine(), "WS中转 · 1920×1080 · 30 FPS · 300 KB/s");
 
-    const transport::Endpoint relay{"192.0.2.1", 3479};
+    const transport::Endpoint relay{0xC0000201, 3479};
     {
         std::lock_guard lock(link_->mutex);
         link_->state = {true, 12, relay, relay};
@@ -172,7 +179,7 @@ TEST_F(ControlSessionTest, OneSecondOfFramesGivesTheStatistics)
     EXPECT_EQ(session_->statusLine(), "UDP中继 · 1920×1080 · 0 FPS · 0 KB/s · 12ms");
     {
         std::lock_guard lock(link_->mutex);
-        link_->state.selected = transport::Endpoint{"198.51.100.7", 40000};
+        link_->state.selected = transport::Endpoint{0xC6336407, 40000};
     }
     tick();
     EXPECT_EQ(session_->linkKind.get(), LinkKind::direct);
