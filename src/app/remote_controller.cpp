@@ -108,11 +108,12 @@ void RemoteController::onWsOpen()
         std::lock_guard lock(callMutex_);
         redial = std::exchange(pending_.redialOnConnect, false) && isValidTarget(pending_.peer);
     }
+    // The status first: whoever watches `online` may place a call, whose text must stay.
     onMain([redial](RemoteController& self) {
-        self.online.set(true);
         if (!redial) {
             self.status.set(self.onlineStatus());
         }
+        self.online.set(true);
     });
     if (redial) {
         doCall();

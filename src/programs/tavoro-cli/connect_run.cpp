@@ -94,8 +94,13 @@ void ConnectRun::start()
     });
 }
 
+// Only the call's own lines: the installation's idle texts (its own ID and password) are not this
+// program's business.
 void ConnectRun::statusChanged(const std::string& status)
 {
+    if (!called_) {
+        return;
+    }
     out_ << status << std::endl;
     if (!session_ && status.starts_with(kRefusedPrefix)) {
         finish(kRefused);
@@ -177,11 +182,11 @@ void ConnectRun::finish(int code)
     if (session_ && session_->isRecording.get()) {
         out_ << session_->toggleRecording() << std::endl;
     }
+    controlSubscription_.reset();
+    statusSubscription_.reset();
     if (session_ && !session_->closed()) {
         controller_.endControl();
     }
-    controlSubscription_.reset();
-    statusSubscription_.reset();
     controller_.signaling().shutdown(std::chrono::seconds(2));
     context_.stop();
 }
