@@ -1,0 +1,51 @@
+#include "programs/tavoro-cli/input_script.h"
+
+#include <gtest/gtest.h>
+
+namespace tavoro::cli {
+namespace {
+
+TEST(InputScript, LinesBecomeEventsPausesOrErrors)
+{
+    struct Case {
+        const char* line;
+        const char* expect; // "skip", "error", "pause <s>", or the event's JSON
+    };
+    const Case cases[] = {
+        {"", "skip"},
+        {"   \t", "skip"},
+        {"# a comment", "skip"},
+        {R"({"kind":"mouse_move","x":0.5,"y":0.25})", R"({"kind":"mouse_move","x":0.5,"y":0.25})"},
+        {R"({"kind":"key","vk":65,"down":true,"to":"999999999","call_id":"x","type":"bye"})",
+            R"({"down":true,"kind":"key","vk":65})"},
+        {R"({"sleep": 0.5})", "pause 0.5"},
+        {R"({"sleep": 2})", "pause 2"},
+        {R"({"sleep": -1})", "error"},
+        {R"({"sleep": 1e9})", "error"},
+        {R"({"sleep": "1"})", "error"},
+        {R"({"x": 1})", "error"},
+        {R"({"kind": 3})", "error"},
+        {R"([{"kind":"wheel"}])", "error"},
+        {R"({"kind":"wheel")", "error"},
+        {"\xff\xfe", "error"},
+    };
+    for (const auto& c : cases) {
+        auto parsed = parseScriptLine(c.line);
+        std::string got;
+        if (std::holds_alternative<std::monostate>(parsed)) {
+            got = "skip";
+        } else if (std::holds_alternative<std::string>(parsed)) {
+            got = "error";
+        } else if (auto* pause = std::get_if<Pause>(&std::get<ScriptStep>(parsed))) {
+            std::ostringstream text;
+            text << "pause " << pause->seconds;
+            got = text.str();
+        } else {
+            got = std::get<InputEvent>(std::get<ScriptStep>(parsed)).fields.dump();
+        }
+        EXPECT_EQ(got, c.expect) << c.line;
+    }
+}
+
+} // namespace
+} // namespace tavoro::cli
