@@ -24,6 +24,11 @@ std::optional<NewMediaFile> openInFolder(const std::filesystem::path& folder,
 } // namespace
 
 struct Recording::State {
+    State(const platform::UserFolders& folders, const core::WallClock& wallClock)
+        : folders(folders), wallClock(wallClock)
+    {
+    }
+
     const platform::UserFolders& folders;
     const core::WallClock& wallClock;
 

@@ -1,6 +1,6 @@
 #include "control/video_decoder.h"
 
-#include "control/annexb.h"
+#include "control/parameter_sets.h"
 #include "core/log.h"
 
 #include <atomic>
@@ -59,7 +59,7 @@ struct VideoDecoder::State {
 void VideoDecoder::State::handle(std::span<const std::uint8_t> accessUnit)
 {
     const int waitingUnits = waiting.fetch_sub(1);
-    const auto units = splitAnnexB(accessUnit);
+    const auto units = protocol::splitAnnexB(accessUnit);
     if (skipBacklog(units, waitingUnits)) {
         return;
     }

@@ -1,25 +1,12 @@
 #include "host/access_unit.h"
 
+#include "protocol/annexb.h"
+
 namespace tavoro::host {
 
 namespace {
 
-constexpr int spsType = 7;
-constexpr int ppsType = 8;
 constexpr std::uint8_t startCode[] = {0, 0, 0, 1};
-
-constexpr std::size_t notFound = static_cast<std::size_t>(-1);
-
-// The offset of the next 00 00 01 at or after `from`, or notFound.
-std::size_t findStartCode(std::span<const std::uint8_t> stream, std::size_t from)
-{
-    for (std::size_t i = from; i + 3 <= stream.size(); ++i) {
-        if (stream[i] == 0 && stream[i + 1] == 0 && stream[i + 2] == 1) {
-            return i;
-        }
-    }
-    return notFound;
-}
 
 void appendUnit(std::vector<std::uint8_t>& out, std::span<const std::uint8_t> unit)
 {
@@ -27,34 +14,28 @@ void appendUnit(std::vector<std::uint8_t>& out, std::span<const std::uint8_t> un
     out.insert(out.end(), unit.begin(), unit.end());
 }
 
-} // namespace
-
-std::vector<std::span<const std::uint8_t>> splitAnnexB(std::span<const std::uint8_t> stream)
+// The encoder's units without the zero bytes that may pad their ends.
+std::vector<protocol::NalUnit> unitsOf(std::span<const std::uint8_t> encoded)
 {
-    std::vector<std::span<const std::uint8_t>> units;
-    std::size_t startCode = findStartCode(stream, 0);
-    while (startCode != notFound) {
-        const std::size_t begin = startCode + 3;
-        startCode = findStartCode(stream, begin);
-        std::size_t end = startCode == notFound ? stream.size() : startCode;
-        // A unit never ends in a zero byte; zeros there belong to the next start code or are padding.
-        while (end > begin && stream[end - 1] == 0) {
-            --end;
-        }
-        if (end > begin) {
-            units.push_back(stream.subspan(begin, end - begin));
+    auto units = protocol::splitAnnexB(encoded);
+    for (auto& unit : units) {
+        while (!unit.empty() && unit.back() == 0) {
+            unit = unit.first(unit.size() - 1);
         }
     }
+    std::erase_if(units, [](protocol::NalUnit unit) { return unit.empty(); });
     return units;
 }
 
+} // namespace
+
 std::vector<std::uint8_t> AccessUnitWriter::write(std::span<const std::uint8_t> encoded, bool keyframe)
 {
-    const auto units = splitAnnexB(encoded);
+    const auto units = unitsOf(encoded);
     for (const auto unit : units) {
-        if (nalType(unit) == spsType) {
+        if (protocol::nalType(unit) == protocol::spsNal) {
             sps_.assign(unit.begin(), unit.end());
-        } else if (nalType(unit) == ppsType) {
+        } else if (protocol::nalType(unit) == protocol::ppsNal) {
             pps_.assign(unit.begin(), unit.end());
         }
     }
@@ -69,8 +50,8 @@ std::vector<std::uint8_t> AccessUnitWriter::write(std::span<const std::uint8_t> 
         }
     }
     for (const auto unit : units) {
-        const int type = nalType(unit);
-        if (keyframe && (type == spsType || type == ppsType)) {
+        const int type = protocol::nalType(unit);
+        if (keyframe && (type == protocol::spsNal || type == protocol::ppsNal)) {
             continue; // already in front
         }
         appendUnit(out, unit);

@@ -6,10 +6,6 @@
 
 namespace tavoro::host {
 
-// The NAL units of an Annex-B byte stream, each without its start code. Leading bytes before the
-// first start code, empty units and trailing zero bytes are dropped.
-std::vector<std::span<const std::uint8_t>> splitAnnexB(std::span<const std::uint8_t> stream);
-
 // Rewrites an encoder's Annex-B output into the access unit form the controllers expect: every NAL
 // unit behind a 4-byte start code, and for a keyframe the sequence and then the picture parameter
 // set in front of everything else. Other units (SEI, slices) keep their order. Parameter sets seen
@@ -24,9 +20,5 @@ private:
     std::vector<std::uint8_t> sps_;
     std::vector<std::uint8_t> pps_;
 };
-
-// The type field of a NAL unit's first byte (7 = sequence parameter set, 8 = picture parameter set,
-// 5 = IDR slice, 6 = SEI).
-inline int nalType(std::span<const std::uint8_t> unit) { return unit.empty() ? -1 : unit[0] & 0x1F; }
 
 } // namespace tavoro::host

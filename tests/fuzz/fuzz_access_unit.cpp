@@ -1,6 +1,7 @@
 // Encoder output of any shape: the access unit writer never reads out of bounds, and everything it
 // emits is units behind 4-byte start codes.
 #include "host/access_unit.h"
+#include "protocol/annexb.h"
 
 #include <cstdlib>
 
@@ -12,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const bool keyframe = data[0] & 1;
     const auto out = writer.write({data + 1, size - 1}, keyframe);
-    const auto units = tavoro::host::splitAnnexB(out);
+    const auto units = tavoro::protocol::splitAnnexB(out);
     std::size_t rebuilt = 0;
     for (const auto unit : units) {
         rebuilt += 4 + unit.size();

@@ -1,7 +1,7 @@
 // Any bytes as a received access unit: every unit the splitter returns lies inside the input behind a
 // start code, holds no start code, and is never empty; the parameter-set tracker keeps only parameter
 // sets it was given and passes on no parameter set or SEI as a picture unit.
-#include "control/annexb.h"
+#include "control/parameter_sets.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     static tavoro::control::ParameterSetTracker tracker; // keeps parameter sets across inputs, as in a stream
     const std::span<const std::uint8_t> input(data, size);
-    const auto units = tavoro::control::splitAnnexB(input);
+    const auto units = tavoro::protocol::splitAnnexB(input);
     const std::uint8_t* previousEnd = data;
     for (const NalUnit unit : units) {
         check(!unit.empty() && unit.data() >= previousEnd + 3 && unit.data() + unit.size() <= data + size);
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const auto classified = tracker.classify(units);
     for (const NalUnit unit : classified.pictureUnits) {
-        const int type = tavoro::control::nalType(unit);
+        const int type = tavoro::protocol::nalType(unit);
         check(type != 6 && type != 7 && type != 8);
     }
     const auto given = [&](NalUnit stored) {

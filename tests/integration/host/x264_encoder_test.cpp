@@ -1,4 +1,5 @@
 #include "host/access_unit.h"
+#include "protocol/annexb.h"
 #include "host/video_encoder.h"
 
 #include "platform/ffmpeg/x264_encoder.h"
@@ -48,8 +49,8 @@ platform::PixelBuffer noisePicture(std::mt19937& random)
 
 bool hasUnit(const Bytes& accessUnit, int type)
 {
-    for (const auto unit : splitAnnexB(accessUnit)) {
-        if (nalType(unit) == type) {
+    for (const auto unit : protocol::splitAnnexB(accessUnit)) {
+        if (protocol::nalType(unit) == type) {
             return true;
         }
     }
@@ -84,7 +85,7 @@ TEST_F(X264EncoderTest, TheFirstAccessUnitStartsWithSequenceAndPictureParameterS
     encoder->encode(movingPicture(0));
     ASSERT_EQ(units.size(), 1u) << "zero latency: one access unit per picture, at once";
     ASSERT_TRUE(keys[0]);
-    const auto parts = splitAnnexB(units[0]);
+    const auto parts = protocol::splitAnnexB(units[0]);
     ASSERT_GE(parts.size(), 3u);
     EXPECT_EQ(Bytes(units[0].begin(), units[0].begin() + 5), (Bytes{0, 0, 0, 1, 0x67}));
     EXPECT_EQ(Bytes(parts[0].data() + parts[0].size(), parts[1].data() + 1), (Bytes{0, 0, 0, 1, 0x68}));

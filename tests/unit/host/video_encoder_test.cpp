@@ -1,4 +1,5 @@
 #include "host/access_unit.h"
+#include "protocol/annexb.h"
 #include "host/video_encoder.h"
 
 #include "platform/fake/scripted_h264_encoder.h"
@@ -64,7 +65,7 @@ TEST(AccessUnitWriter, SplitKeepsEmulationPreventedBytes)
 {
     const Bytes unit{0x41, 0x00, 0x00, 0x03, 0x01, 0x7F};
     const auto stream = concat({start4, unit});
-    const auto units = splitAnnexB(stream);
+    const auto units = protocol::splitAnnexB(stream);
     ASSERT_EQ(units.size(), 1u);
     EXPECT_EQ(Bytes(units[0].begin(), units[0].end()), unit);
 }

@@ -1,15 +1,7 @@
-#include "control/annexb.h"
+#include "protocol/annexb.h"
 
-#include <algorithm>
-
-namespace tavoro::control {
-
+namespace tavoro::protocol {
 namespace {
-
-constexpr int seiType = 6;
-constexpr int spsType = 7;
-constexpr int ppsType = 8;
-constexpr int idrSliceType = 5;
 
 // The length of the start code that begins at `at` (4 tried before 3), or 0 when none begins there.
 std::size_t startCodeAt(std::span<const std::uint8_t> bytes, std::size_t at)
@@ -37,16 +29,6 @@ std::size_t nextStartCode(std::span<const std::uint8_t> bytes, std::size_t from)
     return bytes.size();
 }
 
-// Stores `unit` in `stored` when it differs; true when it did.
-bool storeIfChanged(std::vector<std::uint8_t>& stored, NalUnit unit)
-{
-    if (std::ranges::equal(stored, unit)) {
-        return false;
-    }
-    stored.assign(unit.begin(), unit.end());
-    return true;
-}
-
 } // namespace
 
 std::vector<NalUnit> splitAnnexB(std::span<const std::uint8_t> accessUnit)
@@ -65,36 +47,4 @@ std::vector<NalUnit> splitAnnexB(std::span<const std::uint8_t> accessUnit)
 
 int nalType(NalUnit unit) { return unit.empty() ? -1 : unit[0] & 0x1F; }
 
-bool containsIdrSlice(std::span<const NalUnit> units)
-{
-    return std::ranges::any_of(units, [](NalUnit unit) { return nalType(unit) == idrSliceType; });
-}
-
-ClassifiedUnits ParameterSetTracker::classify(std::span<const NalUnit> units)
-{
-    ClassifiedUnits result;
-    for (const NalUnit unit : units) {
-        switch (nalType(unit)) {
-        case seiType:
-            break;
-        case spsType:
-            result.parametersChanged |= storeIfChanged(sps_, unit);
-            break;
-        case ppsType:
-            result.parametersChanged |= storeIfChanged(pps_, unit);
-            break;
-        default:
-            result.pictureUnits.push_back(unit);
-        }
-    }
-    result.idrSlice = containsIdrSlice(result.pictureUnits);
-    return result;
-}
-
-void ParameterSetTracker::reset()
-{
-    sps_.clear();
-    pps_.clear();
-}
-
-} // namespace tavoro::control
+} // namespace tavoro::protocol

@@ -1,4 +1,4 @@
-#include "control/annexb.h"
+#include "control/parameter_sets.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,7 @@ std::vector<Bytes> copies(std::span<const NalUnit> units)
     return bytes;
 }
 
-std::vector<Bytes> split(const Bytes& accessUnit) { return copies(splitAnnexB(accessUnit)); }
+std::vector<Bytes> split(const Bytes& accessUnit) { return copies(protocol::splitAnnexB(accessUnit)); }
 
 TEST(AnnexBTest, SplitsAtThreeAndFourByteStartCodes)
 {

@@ -1,22 +1,14 @@
 #pragma once
 
+#include "protocol/annexb.h"
+
 #include <cstdint>
 #include <span>
 #include <vector>
 
 namespace tavoro::control {
 
-// One NAL unit of an access unit, without its start code; it points into the access unit's bytes.
-using NalUnit = std::span<const std::uint8_t>;
-
-// The NAL units of an Annex-B access unit, in order. A unit starts behind 00 00 00 01 or 00 00 01 and
-// runs up to where the next start code begins (at each position the 4-byte code is tried first), so
-// zero bytes in front of a 3-byte code stay in the unit before it. Bytes before the first start code
-// are dropped, empty units are skipped, and data without a start code gives no unit.
-std::vector<NalUnit> splitAnnexB(std::span<const std::uint8_t> accessUnit);
-
-// The type field of a unit: the low 5 bits of its first byte.
-int nalType(NalUnit unit);
+using protocol::NalUnit;
 
 // Whether one of the units is a slice of an IDR picture (a keyframe to start decoding at).
 bool containsIdrSlice(std::span<const NalUnit> units);
