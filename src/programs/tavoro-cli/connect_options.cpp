@@ -21,6 +21,7 @@ CLI::App* addConnectCommand(CLI::App& app, ConnectOptions& options)
     connect->add_flag("--stats", options.stats, "print the status line once a second");
     connect->add_option("--input", options.input,
         "replay input events from FILE or - (one JSON object a line; {\"sleep\": seconds} waits)");
+    connect->add_option("--audio", options.audio, "write the host's sound to a WAV file (default: dropped)");
     return connect;
 }
 

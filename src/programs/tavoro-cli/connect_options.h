@@ -18,6 +18,7 @@ struct ConnectOptions {
     double screenshotAfter = 1.0;    // seconds after the first decoded picture
     bool stats = false;
     std::optional<std::string> input; // a file of input events, "-" for standard input
+    std::optional<std::string> audio; // a WAV file for the host's sound; dropped when absent
 };
 
 // Adds the "connect" subcommand; returns it so that the caller can see whether it was chosen.

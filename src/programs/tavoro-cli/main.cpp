@@ -13,6 +13,7 @@
 #include "platform/posix/config_dir.h"
 #include "platform/posix/json_file_settings_store.h"
 #include "platform/posix/system_random.h"
+#include "platform/posix/wav_file_audio_sink.h"
 #include "platform/posix/xdg_user_folders.h"
 #include "programs/common/installation_options.h"
 #include "programs/tavoro-cli/connect_run.h"
@@ -47,7 +48,12 @@ int runConnect(const app::InstallationOptions& options, const cli::ConnectOption
     core::SystemWallClock wallClock;
     platform::FfmpegH264DecoderFactory decoders;
     platform::FfmpegImageCodec images;
-    platform::NullAudioSinkFactory audio;
+    platform::NullAudioSinkFactory noAudio;
+    std::optional<platform::WavFileAudioSinkFactory> wavAudio;
+    if (connect.audio) {
+        wavAudio.emplace(*connect.audio);
+    }
+    platform::AudioSinkFactory& audio = wavAudio ? static_cast<platform::AudioSinkFactory&>(*wavAudio) : noAudio;
     platform::XdgUserFolders folders;
     control::ControlMedia media{decoders, images, audio, folders,
         std::make_shared<core::ThreadSerialQueue>("tavoro.ctrl.frames"),
