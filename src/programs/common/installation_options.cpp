@@ -4,6 +4,8 @@
 #include "tls/certificate.h"
 #include "transport/stun_servers.h"
 
+#include <iostream>
+
 namespace tavoro::app {
 
 void addInstallationOptions(CLI::App& app, InstallationOptions& options)
@@ -42,6 +44,23 @@ std::string resolveInstallation(const InstallationOptions& options, const char* 
         pin = *normalised;
     }
     return {};
+}
+
+std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv)
+{
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
+        return 0;
+    } catch (const CLI::CallForVersion&) {
+        std::cout << app.version() << "\n";
+        return 0;
+    } catch (const CLI::ParseError& error) {
+        std::cerr << app.get_name() << ": " << error.what() << "\n";
+        return 2;
+    }
+    return std::nullopt;
 }
 
 } // namespace tavoro::app

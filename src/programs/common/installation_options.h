@@ -28,4 +28,8 @@ void addInstallationOptions(CLI::App& app, InstallationOptions& options);
 std::string resolveInstallation(const InstallationOptions& options, const char* stunEnvironment,
     Deployment& deployment, std::string& pin);
 
+// Parses the command line. Nothing when the program goes on; otherwise its exit code, after printing
+// the help or the version (0) or a one-line error on stderr (2).
+std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv);
+
 } // namespace tavoro::app

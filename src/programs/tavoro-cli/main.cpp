@@ -92,17 +92,8 @@ int main(int argc, char** argv)
     tavoro::app::addInstallationOptions(cli, options);
     tavoro::cli::ConnectOptions connect;
     tavoro::cli::addConnectCommand(cli, connect);
-    try {
-        cli.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        std::cout << cli.help();
-        return 0;
-    } catch (const CLI::CallForVersion&) {
-        std::cout << cli.version() << "\n";
-        return 0;
-    } catch (const CLI::ParseError& error) {
-        std::cerr << "tavoro-cli: " << error.what() << "\n";
-        return tavoro::cli::kBadUsage;
+    if (auto exit = tavoro::app::parseCommandLine(cli, argc, argv)) {
+        return *exit;
     }
     return runConnect(options, connect);
 }

@@ -113,17 +113,8 @@ int main(int argc, char** argv)
     tavoro::app::addHostingOptions(cli, hosting);
     tavoro::diagnostics::MediaCommands media;
     tavoro::diagnostics::addMediaCommands(cli, media);
-    try {
-        cli.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        std::cout << cli.help();
-        return 0;
-    } catch (const CLI::CallForVersion&) {
-        std::cout << cli.version() << "\n";
-        return 0;
-    } catch (const CLI::ParseError& error) {
-        std::cerr << "tavoro-host: " << error.what() << "\n";
-        return 2;
+    if (auto exit = tavoro::app::parseCommandLine(cli, argc, argv)) {
+        return *exit;
     }
     if (auto status = tavoro::diagnostics::runChosenMediaCommand(media)) {
         return *status;
