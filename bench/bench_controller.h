@@ -25,6 +25,7 @@
 #include "support/rendezvous_process.h"
 #include "support/temp_dir.h"
 
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 
 #include <chrono>
@@ -93,6 +94,8 @@ public:
 private:
     test::TempDir config_;
     boost::asio::io_context context_;
+    // Keeps runFor running for its whole length when no work is pending.
+    boost::asio::executor_work_guard<boost::asio::io_context::executor_type> keepRunning_{context_.get_executor()};
     core::AsioMainQueue mainQueue_;
     core::AsioScheduler mainScheduler_;
     core::BackgroundQueue background_;

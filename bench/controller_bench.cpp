@@ -233,7 +233,8 @@ private:
 
 void printSpan(const char* stage, const std::vector<double>& ms)
 {
-    std::printf("    %-46s p50 %6.2f ms   p95 %6.2f ms   max %6.2f ms\n", stage, percentile(ms, 50), percentile(ms, 95),
+    std::printf("    %-46s min %6.2f   p50 %6.2f   p95 %6.2f   max %6.2f ms\n", stage,
+        ms.empty() ? 0 : *std::min_element(ms.begin(), ms.end()), percentile(ms, 50), percentile(ms, 95),
         percentile(ms, 100));
 }
 
@@ -256,8 +257,14 @@ void printLatency(const std::vector<Sighting>& sightings, int unreadable, int pa
     double targetP95)
 {
     std::vector<double> total, hostAndNetwork, frameWait, handOver, decodeWait, decode, toSink;
+    std::vector<double> keyTotal, afterKeyTotal, deltaTotal, keyDecode, deltaDecode;
+    bool afterKey = false;
     for (const auto& s : sightings) {
         total.push_back(millis(s.seen - s.painted));
+        const double decodeMs = millis(s.stamp.decodeEnd - s.stamp.decodeStart);
+        (s.stamp.keyframe ? keyTotal : afterKey ? afterKeyTotal : deltaTotal).push_back(total.back());
+        (s.stamp.keyframe ? keyDecode : deltaDecode).push_back(decodeMs);
+        afterKey = s.stamp.keyframe;
         hostAndNetwork.push_back(millis(s.stamp.frame->posted - s.painted));
         frameWait.push_back(millis(s.stamp.frame->ran - s.stamp.frame->posted));
         handOver.push_back(millis(s.stamp.posted - s.stamp.frame->ran));
@@ -276,6 +283,12 @@ void printLatency(const std::vector<Sighting>& sightings, int unreadable, int pa
     printSpan("decode (platform decoder)", decode);
     printSpan("decoded -> sink read the counter", toSink);
     printSpan("glass to glass", total);
+    std::printf("  by picture kind (keyframes every 2 s):\n");
+    printSpan("decode of keyframes", keyDecode);
+    printSpan("decode of delta pictures", deltaDecode);
+    printSpan("glass to glass, keyframes", keyTotal);
+    printSpan("glass to glass, first value after a keyframe", afterKeyTotal);
+    printSpan("glass to glass, other delta pictures", deltaTotal);
     std::printf("  glass to glass p50 %.1f ms (target <= %.0f ms: %s), p95 %.1f ms (target <= %.0f ms: %s)\n",
         percentile(total, 50), targetP50, verdict(percentile(total, 50) <= targetP50), percentile(total, 95), targetP95,
         verdict(percentile(total, 95) <= targetP95));
@@ -514,7 +527,7 @@ void record()
     std::printf("  in process, recording:     %llu frames received, %llu decoded, %d written\n",
         static_cast<unsigned long long>(recorded->received), static_cast<unsigned long long>(recorded->decoded),
         recorded->written);
-    const bool noLoss = recorded->written == static_cast<int>(recorded->received) &&
+    const bool noLoss = recorded->received > 0 && recorded->written == static_cast<int>(recorded->received) &&
                         recorded->decoded + 1 >= recorded->received && plain->decoded + 1 >= plain->received;
     std::printf("  recording loses no frame (written = received, decoded = received with and without): %s\n",
         verdict(noLoss));

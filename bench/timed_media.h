@@ -11,6 +11,7 @@
 //
 // The stamps travel in thread-local variables because a queue task cannot say which frame it carries;
 // each is set only while a wrapped task runs on that queue's own thread.
+#include "control/annexb.h"
 #include "core/serial_queue.h"
 #include "platform/h264_decoder.h"
 
@@ -32,6 +33,7 @@ struct DecodeStamp {
     TimePoint posted;
     TimePoint decodeStart;
     TimePoint decodeEnd;
+    bool keyframe = false; // the unit holds an IDR slice
 };
 
 // The stamps of the task running on this thread.
@@ -94,8 +96,10 @@ private:
         bool decode(std::span<const std::uint8_t> accessUnit, const platform::DecodedOutput& output) override
         {
             const auto start = std::chrono::steady_clock::now();
+            const bool keyframe = control::containsIdrSlice(control::splitAnnexB(accessUnit));
             return inner_->decode(accessUnit, [&](const platform::DecodedPicture& picture) {
                 if (CurrentStamp::decode) {
+                    CurrentStamp::decode->keyframe = keyframe;
                     CurrentStamp::decode->decodeStart = start;
                     CurrentStamp::decode->decodeEnd = std::chrono::steady_clock::now();
                 }
