@@ -2,6 +2,7 @@
 // tavoro-rendezvous, saving a screenshot and a recording, replaying input, and ending with its exit codes.
 #include "platform/ffmpeg/ffmpeg_image_codec.h"
 #include "support/hosting_fixture.h"
+#include "support/wait.h"
 #include "support/x_client.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <csignal>
 #include <fstream>
 #include <iterator>
 
@@ -35,11 +37,20 @@ public:
     {
     }
 
-    Run run(const std::vector<std::string>& args, std::chrono::seconds limit = 25s)
+    std::unique_ptr<ChildProcess> start(const std::vector<std::string>& args)
     {
         auto all = server_;
         all.insert(all.end(), args.begin(), args.end());
-        ChildProcess cli(TAVORO_CLI_BIN, all);
+        return std::make_unique<ChildProcess>(TAVORO_CLI_BIN, all);
+    }
+
+    Run run(const std::vector<std::string>& args, std::chrono::seconds limit = 25s)
+    {
+        return ended(*start(args), limit);
+    }
+
+    static Run ended(ChildProcess& cli, std::chrono::milliseconds limit = 10s)
+    {
         Run result;
         result.exitCode = cli.waitExit(limit);
         result.out = cli.stdoutLines();
@@ -196,6 +207,32 @@ TEST(CliSession, RefusalsAndBadUsageEndWithTheirCodes)
             EXPECT_TRUE(printed(run, c.line)) << describe(run);
         }
     }
+}
+
+TEST(CliSession, CtrlCEndsTheSessionAndTheHostGoingAwayLosesIt)
+{
+    HostingSetup setup(TAVORO_RENDEZVOUS_BIN, TAVORO_HOST_BIN, 320, 240);
+    ASSERT_TRUE(setup.ready());
+    Cli cli(setup);
+    const std::vector<std::string> call{"connect", setup.hostId, "--password", setup.password};
+
+    auto interrupted = cli.start(call);
+    ASSERT_FALSE(interrupted->waitForStdout("控制中 · ").empty());
+    ASSERT_EQ(::kill(interrupted->pid(), SIGINT), 0);
+    const auto ended = Cli::ended(*interrupted);
+    EXPECT_EQ(ended.exitCode, 0) << describe(ended);
+    const auto toldBye = [&] {
+        const auto log = setup.host->stderrLines();
+        return std::any_of(log.begin(), log.end(),
+            [](const std::string& line) { return line.find("reason=user_close") != line.npos; });
+    };
+    EXPECT_TRUE(waitFor(toldBye, 2s)) << "the host was not told the session ended";
+
+    auto abandoned = cli.start(call);
+    ASSERT_FALSE(abandoned->waitForStdout("控制中 · ").empty()) << describe(Cli::ended(*abandoned, 0ms));
+    EXPECT_EQ(setup.host->stop(SIGTERM), 0);
+    const auto lost = Cli::ended(*abandoned);
+    EXPECT_EQ(lost.exitCode, 5) << describe(lost);
 }
 
 TEST(CliSession, TheScreenshotAfterSwitchingMonitorsShowsTheSecondOne)
