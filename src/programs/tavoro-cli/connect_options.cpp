@@ -15,7 +15,7 @@ CLI::App* addConnectCommand(CLI::App& app, ConnectOptions& options)
     connect->add_option("--record", options.record, "record the video stream (raw H.264) to FILE");
     connect->add_option("--screenshot", options.screenshot, "save a PNG screenshot to FILE");
     connect->add_option("--screenshot-after", options.screenshotAfter,
-               "seconds after the first picture to take the screenshot")
+               "seconds after the first picture to take the screenshot (taken when the run ends, if sooner)")
         ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
     connect->add_flag("--stats", options.stats, "print the status line once a second");

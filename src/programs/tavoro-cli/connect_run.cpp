@@ -152,7 +152,8 @@ void ConnectRun::firstPicture()
 
 void ConnectRun::takeScreenshot()
 {
-    if (session_) {
+    if (session_ && !tookScreenshot_) {
+        tookScreenshot_ = true;
         out_ << session_->screenshot(std::filesystem::path(*options_.screenshot)) << std::endl;
     }
 }
@@ -167,8 +168,8 @@ void ConnectRun::printStats()
 
 void ConnectRun::interrupt() { finish(session_ ? kSessionEnded : kNoAnswer); }
 
-// Ends the run: the recording is closed, the host told "bye" when the session still runs, and the
-// queued messages are written before the loop stops.
+// Ends the run: a screenshot still owed is taken, the recording is closed, the host told "bye" when the
+// session still runs, and the queued messages are written before the loop stops.
 void ConnectRun::finish(int code)
 {
     if (exitCode_) {
@@ -179,6 +180,11 @@ void ConnectRun::finish(int code)
         timer->cancel();
     }
     input_.stop();
+    // A run that ends before the screenshot's time still leaves one: of the last picture, or the reason
+    // there is none.
+    if (options_.screenshot) {
+        takeScreenshot();
+    }
     if (session_ && session_->isRecording.get()) {
         out_ << session_->toggleRecording() << std::endl;
     }

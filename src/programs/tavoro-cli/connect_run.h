@@ -18,8 +18,8 @@ namespace tavoro::cli {
 enum ExitCode : int { kSessionEnded = 0, kBadUsage = 2, kRefused = 3, kNoAnswer = 4, kSessionLost = 5 };
 
 // One "connect" run on the main io_context: calls the target once the installation is online, holds
-// the session for the asked time, records, takes the screenshot, replays input, prints the status
-// lines, and ends with an exit code. Main thread only.
+// the session for the asked time, records, takes the screenshot (when the run ends at the latest),
+// replays input, prints the status lines, and ends with an exit code. Main thread only.
 class ConnectRun {
 public:
     ConnectRun(boost::asio::io_context& context, app::RemoteController& controller, ConnectOptions options,
@@ -54,6 +54,7 @@ private:
     std::shared_ptr<control::ControlSession> session_;
     bool called_ = false;
     bool sawPicture_ = false;
+    bool tookScreenshot_ = false;
     std::optional<int> exitCode_;
     core::Observable<std::string>::Subscription statusSubscription_;
     core::Observable<bool>::Subscription onlineSubscription_;

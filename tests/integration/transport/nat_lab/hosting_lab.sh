@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# NAT lab, hosting cases: tavoro-host on its own Xvfb in home A (a painter changes the screen every
-# 50 ms), lab_controller calling it from home B, tavoro-rendezvous on the public network (network in
-# lab_network.sh). Runs one case:
+# NAT lab, hosting cases: tavoro-host on its own Xvfb in home A (lab_host.sh), lab_controller calling
+# it from home B, tavoro-rendezvous on the public network (network in lab_network.sh). Runs one case:
 #   hosting_lab.sh CASE LAB_CONTROLLER HOST RENDEZVOUS
 #   hosting-udp-blocked  both routers drop all UDP: the host caps the stream for the server after
 #                        3 s and the controller keeps decoding pictures that came through the server
@@ -16,8 +15,7 @@ host_bin="$3"
 rendezvous="$4"
 
 source "$(dirname "${BASH_SOURCE[0]}")/lab_network.sh"
-command -v Xvfb >/dev/null || lab_skip "needs Xvfb"
-command -v xsetroot >/dev/null || lab_skip "needs xsetroot (x11-xserver-utils)"
+source "$(dirname "${BASH_SOURCE[0]}")/lab_host.sh"
 
 readonly cap_line="Tavoro host: P2P 3 秒未连通 → WS 中转，码率限至 5000 kbps (服务器出口 ~5Mbps)"
 readonly path_down_line="Tavoro p2p: 对端 3 秒无响应，路径断开"
@@ -31,19 +29,7 @@ esac
 lab_build plain "$udp" "$udp"
 lab_start_rendezvous "$rendezvous"
 
-# The screen: Xvfb picks a free display itself and writes its number once it takes clients.
-lab_spawn "$home_a" "$work/display" "$work/xvfb.err" Xvfb -displayfd 1 -screen 0 640x360x24 -noreset -nolisten tcp
-lab_wait_for "$work/display" "^[0-9]+$" 10 || { cat "$work/xvfb.err" >&2; lab_fail "Xvfb did not start"; }
-display=":$(cat "$work/display")"
-
-lab_spawn "$home_a" /dev/null "$work/painter.err" env DISPLAY="$display" bash -c \
-  'while :; do xsetroot -solid "#2060C0"; sleep 0.05; xsetroot -solid "#C08020"; sleep 0.05; done'
-
-lab_spawn "$home_a" "$work/host.out" "$work/host.err" env DISPLAY="$display" "$host_bin" \
-  --server "203.0.113.1:$wss_port" --server-cert-sha256 "$fingerprint" --stun "203.0.113.1:$stun_port" \
-  --config-dir "$work/host-config" --password "$password"
-lab_wait_for "$work/host.out" "在线 · ID [0-9]{9}" 20 || { cat "$work/host.out" "$work/host.err" >&2; lab_fail "host did not come online"; }
-host_id=$(sed -nE 's/.*在线 · ID ([0-9]{9}).*/\1/p' "$work/host.out" | head -n1)
+lab_start_host "$host_bin" "$password"
 
 lab_spawn "$home_b" "$work/controller.out" "$work/controller.err" "$lab_controller" \
   --server "203.0.113.1:$wss_port" --stun "203.0.113.1:$stun_port" --call "$host_id" --password "$password" \

@@ -1,0 +1,258 @@
+// tavoro-cli as a script would run it: calling a real tavoro-host on a private Xvfb through a real
+// tavoro-rendezvous, saving a screenshot and a recording, replaying input, and ending with its exit codes.
+#include "platform/ffmpeg/ffmpeg_image_codec.h"
+#include "support/hosting_fixture.h"
+#include "support/wait.h"
+#include "support/x_client.h"
+
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <csignal>
+#include <fstream>
+#include <iterator>
+
+namespace tavoro::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Run {
+    std::optional<int> exitCode;
+    std::vector<std::string> out;
+    std::vector<std::string> err;
+};
+
+// tavoro-cli pointed at the setup's server, with an installation of its own.
+class Cli {
+public:
+    explicit Cli(HostingSetup& setup)
+        : server_{"--server", "127.0.0.1:" + std::to_string(setup.server.wss), "--server-cert-sha256",
+              setup.server.fingerprint, "--stun", "127.0.0.1:" + std::to_string(setup.server.stun), "--config-dir",
+              config_.path().string()}
+    {
+    }
+
+    std::unique_ptr<ChildProcess> start(const std::vector<std::string>& args)
+    {
+        auto all = server_;
+        all.insert(all.end(), args.begin(), args.end());
+        return std::make_unique<ChildProcess>(TAVORO_CLI_BIN, all);
+    }
+
+    Run run(const std::vector<std::string>& args, std::chrono::seconds limit = 25s)
+    {
+        return ended(*start(args), limit);
+    }
+
+    static Run ended(ChildProcess& cli, std::chrono::milliseconds limit = 10s)
+    {
+        Run result;
+        result.exitCode = cli.waitExit(limit);
+        result.out = cli.stdoutLines();
+        result.err = cli.stderrLines();
+        return result;
+    }
+
+    std::filesystem::path file(const std::string& name) const { return files_.path() / name; }
+
+    // An input script of the given lines.
+    std::string script(const std::vector<std::string>& lines) const
+    {
+        const auto path = file("input.jsonl");
+        std::ofstream out(path);
+        for (const auto& line : lines) {
+            out << line << "\n";
+        }
+        return path.string();
+    }
+
+private:
+    TempDir config_;
+    TempDir files_;
+    std::vector<std::string> server_;
+};
+
+bool printed(const Run& run, const std::string& line)
+{
+    return std::find(run.out.begin(), run.out.end(), line) != run.out.end();
+}
+
+std::string describe(const Run& run)
+{
+    std::string text = "exit " + (run.exitCode ? std::to_string(*run.exitCode) : std::string("none")) + "\nstdout:\n";
+    for (const auto& line : run.out) {
+        text += "  " + line + "\n";
+    }
+    text += "stderr:\n";
+    for (const auto& line : run.err) {
+        text += "  " + line + "\n";
+    }
+    return text;
+}
+
+platform::PixelBufferRef readPng(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return platform::FfmpegImageCodec().decodeImage(bytes);
+}
+
+// 0xRRGGBB of a BGRX pixel.
+std::uint32_t colourAt(const platform::PixelBuffer& picture, int x, int y)
+{
+    const auto* pixel = picture.row(y) + x * 4;
+    return std::uint32_t(pixel[2]) << 16 | std::uint32_t(pixel[1]) << 8 | pixel[0];
+}
+
+void expectColourNear(std::uint32_t actual, std::uint32_t expected, const std::string& where)
+{
+    for (int shift : {16, 8, 0}) {
+        EXPECT_NEAR(int(actual >> shift & 0xFF), int(expected >> shift & 0xFF), 10)
+            << where << ": 0x" << std::hex << actual << " instead of 0x" << expected;
+    }
+}
+
+// The picture has the size and, at points spread over it, the colour.
+void expectPicture(const std::filesystem::path& png, int width, int height, std::uint32_t rgb)
+{
+    const auto picture = readPng(png);
+    ASSERT_TRUE(picture) << png << " is not a picture";
+    ASSERT_EQ(std::make_pair(picture->width(), picture->height()), std::make_pair(width, height));
+    for (const auto& [x, y] : {std::pair{8, 8}, {width - 9, 8}, {width / 2, height / 3}, {8, height - 9},
+             {width - 9, height - 9}}) {
+        expectColourNear(colourAt(*picture, x, y), rgb, "pixel " + std::to_string(x) + "," + std::to_string(y));
+    }
+}
+
+struct StreamFacts {
+    int profile = -1;
+    int width = 0;
+    int height = 0;
+};
+
+// What libavformat's raw H.264 demuxer makes of a recording.
+std::optional<StreamFacts> probeH264(const std::filesystem::path& path)
+{
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, path.c_str(), av_find_input_format("h264"), nullptr) != 0) {
+        return std::nullopt;
+    }
+    std::optional<StreamFacts> facts;
+    if (avformat_find_stream_info(format, nullptr) >= 0 && format->nb_streams == 1) {
+        const auto* codec = format->streams[0]->codecpar;
+        facts = StreamFacts{codec->profile, codec->width, codec->height};
+    }
+    avformat_close_input(&format);
+    return facts;
+}
+
+TEST(CliSession, ScreenshotRecordingAndAClickOnAStillScreen)
+{
+    HostingSetup setup(TAVORO_RENDEZVOUS_BIN, TAVORO_HOST_BIN, 640, 360);
+    ASSERT_TRUE(setup.ready());
+    XClient x(setup.screen.display());
+    x.window({0, 0, 640, 360}, 0x2060C0, XCB_EVENT_MASK_BUTTON_PRESS);
+    x.sync();
+
+    Cli cli(setup);
+    const auto input = cli.script({R"({"kind":"mouse_move","x":0.25,"y":0.75})",
+        R"({"kind":"mouse_btn","btn":"left","down":true})", R"({"sleep":0.1})",
+        R"({"kind":"mouse_btn","btn":"left","down":false})"});
+    // One second is up before the screenshot's default time after the first picture: it is taken at the end.
+    const auto run = cli.run({"connect", setup.hostId, "--password", setup.password, "--seconds", "1", "--screenshot",
+        cli.file("shot.png"), "--record", cli.file("rec.h264"), "--input", input});
+    ASSERT_EQ(run.exitCode, 0) << describe(run);
+    EXPECT_TRUE(printed(run, "正在连接 " + setup.hostId + " …")) << describe(run);
+    EXPECT_TRUE(printed(run, "控制中 · " + setup.hostId)) << describe(run);
+    EXPECT_TRUE(printed(run, "✓ 截图已保存：shot.png")) << describe(run);
+
+    expectPicture(cli.file("shot.png"), 640, 360, 0x2060C0);
+    const auto recording = probeH264(cli.file("rec.h264"));
+    ASSERT_TRUE(recording) << "the recording is not an H.264 stream";
+    EXPECT_EQ(recording->profile, FF_PROFILE_H264_MAIN);
+    EXPECT_EQ(std::make_pair(recording->width, recording->height), std::make_pair(640, 360));
+
+    auto press = x.waitForEvent(XCB_BUTTON_PRESS, 1s);
+    ASSERT_TRUE(press) << "the click did not reach the host's screen";
+    const auto& event = *reinterpret_cast<const xcb_button_press_event_t*>(press.get());
+    EXPECT_EQ(std::make_pair(int(event.root_x), int(event.root_y)), std::make_pair(160, 270));
+}
+
+TEST(CliSession, RefusalsAndBadUsageEndWithTheirCodes)
+{
+    HostingSetup setup(TAVORO_RENDEZVOUS_BIN, TAVORO_HOST_BIN, 320, 240);
+    ASSERT_TRUE(setup.ready());
+    Cli cli(setup);
+    const std::string offline = setup.hostId == "999999999" ? "999999998" : "999999999";
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string line;
+    } cases[] = {
+        {{"connect", setup.hostId, "--password", "wrong"}, 3, "对方拒绝: 密码错误"},
+        {{"connect", offline, "--password", "pw42"}, 3, "对方拒绝: 对方不在线"},
+        {{"connect", setup.hostId}, 2, ""},
+        {{"connect", setup.hostId, "--password", "pw42", "--mode", "steer"}, 2, ""},
+        {{"connect", setup.hostId, "--password", "pw42", "--input", cli.file("missing").string()}, 2, ""},
+        {{"call", setup.hostId}, 2, ""},
+    };
+    for (const auto& c : cases) {
+        const auto run = cli.run(c.args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.args[1] << " " << describe(run);
+        if (!c.line.empty()) {
+            EXPECT_TRUE(printed(run, c.line)) << describe(run);
+        }
+    }
+}
+
+TEST(CliSession, CtrlCEndsTheSessionAndTheHostGoingAwayLosesIt)
+{
+    HostingSetup setup(TAVORO_RENDEZVOUS_BIN, TAVORO_HOST_BIN, 320, 240);
+    ASSERT_TRUE(setup.ready());
+    Cli cli(setup);
+    const std::vector<std::string> call{"connect", setup.hostId, "--password", setup.password};
+
+    auto interrupted = cli.start(call);
+    ASSERT_FALSE(interrupted->waitForStdout("控制中 · ").empty());
+    ASSERT_EQ(::kill(interrupted->pid(), SIGINT), 0);
+    const auto ended = Cli::ended(*interrupted);
+    EXPECT_EQ(ended.exitCode, 0) << describe(ended);
+    const auto toldBye = [&] {
+        const auto log = setup.host->stderrLines();
+        return std::any_of(log.begin(), log.end(),
+            [](const std::string& line) { return line.find("reason=user_close") != line.npos; });
+    };
+    EXPECT_TRUE(waitFor(toldBye, 2s)) << "the host was not told the session ended";
+
+    auto abandoned = cli.start(call);
+    ASSERT_FALSE(abandoned->waitForStdout("控制中 · ").empty()) << describe(Cli::ended(*abandoned, 0ms));
+    EXPECT_EQ(setup.host->stop(SIGTERM), 0);
+    const auto lost = Cli::ended(*abandoned);
+    EXPECT_EQ(lost.exitCode, 5) << describe(lost);
+}
+
+TEST(CliSession, TheScreenshotAfterSwitchingMonitorsShowsTheSecondOne)
+{
+    HostingSetup setup(TAVORO_RENDEZVOUS_BIN, TAVORO_HOST_BIN, 1440, 450);
+    ASSERT_TRUE(setup.ready());
+    ASSERT_TRUE(setup.screen.splitIntoTwoMonitors(800, 450, 640, 360));
+    XClient x(setup.screen.display());
+    x.window({0, 0, 800, 450}, 0x303030);
+    x.window({800, 0, 640, 450}, 0xC08020);
+    x.sync();
+
+    Cli cli(setup);
+    const auto input = cli.script({R"({"kind":"set_monitor","index":1})"});
+    const auto run = cli.run({"connect", setup.hostId, "--password", setup.password, "--seconds", "2.5",
+        "--screenshot", cli.file("second.png"), "--screenshot-after", "1.5", "--input", input});
+    ASSERT_EQ(run.exitCode, 0) << describe(run);
+    expectPicture(cli.file("second.png"), 640, 360, 0xC08020);
+}
+
+} // namespace
+} // namespace tavoro::test
