@@ -70,15 +70,14 @@ void RemoteController::handleCallResponse(const nlohmann::json& message)
         return;
     }
     auto name = json::stringField(message, "from_name");
-    if (startControlSession(message, name.empty() ? peer : name)) {
-        setStatus(text::controlling(peer));
-    }
+    startControlSession(message, name.empty() ? peer : name, peer);
 }
 
-bool RemoteController::startControlSession(const nlohmann::json& message, const std::string& peerName)
+void RemoteController::startControlSession(const nlohmann::json& message, const std::string& peerName,
+    const std::string& target)
 {
     if (!services_.controlMedia) {
-        return false;
+        return;
     }
     auto link = std::make_unique<transport::P2PTransport>(
         transport::P2PTransport::Settings{deployment_.stunServers}, services_.clock, services_.random);
@@ -96,8 +95,10 @@ bool RemoteController::startControlSession(const nlohmann::json& message, const 
     }
     session->start();
     log::info("Tavoro: 控制会话开始 peer=" + session->peerId() + " call_id=" + session->callId());
-    onMain([session](RemoteController& self) { self.control.set(session); });
-    return true;
+    onMain([session, text = text::controlling(target)](RemoteController& self) {
+        self.status.set(text);
+        self.control.set(session);
+    });
 }
 
 } // namespace tavoro::app

@@ -133,7 +133,7 @@ private:
     // Controlling (signaling queue unless noted).
     void doCall(); // any thread
     void handleCallResponse(const nlohmann::json& message);
-    bool startControlSession(const nlohmann::json& message, const std::string& peerName);
+    void startControlSession(const nlohmann::json& message, const std::string& peerName, const std::string& target);
     void handleBinary(const std::vector<std::uint8_t>& bytes);
     bool handleControlBye(const std::string& from, const std::string& reason);
     void closeControlOnDisconnect();

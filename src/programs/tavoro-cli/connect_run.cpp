@@ -54,8 +54,7 @@ ConnectRun::ConnectRun(boost::asio::io_context& context, app::RemoteController& 
       answerTimer_(context),
       pictureTimer_(context),
       screenshotTimer_(context),
-      endTimer_(context),
-      statsTimer_(context)
+      endTimer_(context)
 {
 }
 
@@ -133,7 +132,8 @@ void ConnectRun::sessionStarted(const std::shared_ptr<control::ControlSession>& 
         after(endTimer_, *options_.seconds, [this] { finish(kSessionEnded); });
     }
     if (options_.stats) {
-        after(statsTimer_, 1.0, [this] { printStats(); });
+        // The round trip is published last of each second's figures.
+        statsSubscription_ = session_->rttMs.subscribe([this](int) { out_ << session_->statusLine() << std::endl; });
     }
     input_.start();
 }
@@ -158,14 +158,6 @@ void ConnectRun::takeScreenshot()
     }
 }
 
-void ConnectRun::printStats()
-{
-    if (session_) {
-        out_ << session_->statusLine() << std::endl;
-    }
-    after(statsTimer_, 1.0, [this] { printStats(); });
-}
-
 void ConnectRun::interrupt() { finish(session_ ? kSessionEnded : kNoAnswer); }
 
 // Ends the run: a screenshot still owed is taken, the recording is closed, the host told "bye" when the
@@ -176,7 +168,7 @@ void ConnectRun::finish(int code)
         return;
     }
     exitCode_ = code;
-    for (auto* timer : {&answerTimer_, &pictureTimer_, &screenshotTimer_, &endTimer_, &statsTimer_}) {
+    for (auto* timer : {&answerTimer_, &pictureTimer_, &screenshotTimer_, &endTimer_}) {
         timer->cancel();
     }
     input_.stop();
@@ -190,6 +182,7 @@ void ConnectRun::finish(int code)
     }
     controlSubscription_.reset();
     statusSubscription_.reset();
+    statsSubscription_.reset();
     if (session_ && !session_->closed()) {
         controller_.endControl();
     }

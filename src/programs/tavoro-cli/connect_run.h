@@ -42,7 +42,6 @@ private:
     void sessionStarted(const std::shared_ptr<control::ControlSession>& session);
     void firstPicture();
     void takeScreenshot();
-    void printStats();
     void finish(int code);
     void after(boost::asio::steady_timer& timer, double seconds, std::function<void()> step);
 
@@ -59,11 +58,11 @@ private:
     core::Observable<std::string>::Subscription statusSubscription_;
     core::Observable<bool>::Subscription onlineSubscription_;
     core::Observable<std::shared_ptr<control::ControlSession>>::Subscription controlSubscription_;
+    core::Observable<int>::Subscription statsSubscription_;
     boost::asio::steady_timer answerTimer_;
     boost::asio::steady_timer pictureTimer_;
     boost::asio::steady_timer screenshotTimer_;
     boost::asio::steady_timer endTimer_;
-    boost::asio::steady_timer statsTimer_;
     std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
 };
 
