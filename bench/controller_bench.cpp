@@ -9,7 +9,7 @@
 #include "process_cpu.h"
 #include "scrolling_screen.h"
 
-#include "control/annexb.h"
+#include "control/parameter_sets.h"
 #include "core/log.h"
 #include "support/hosting_fixture.h"
 #include "support/wait.h"
@@ -85,8 +85,8 @@ std::size_t countStderr(const test::ChildProcess& process, const std::string& fr
 int countPictures(std::span<const std::uint8_t> stream)
 {
     int pictures = 0;
-    for (const auto unit : control::splitAnnexB(stream)) {
-        const int type = control::nalType(unit);
+    for (const auto unit : protocol::splitAnnexB(stream)) {
+        const int type = protocol::nalType(unit);
         if ((type == 1 || type == 5) && unit.size() > 1 && (unit[1] & 0x80) != 0) {
             ++pictures;
         }

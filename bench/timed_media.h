@@ -11,7 +11,7 @@
 //
 // The stamps travel in thread-local variables because a queue task cannot say which frame it carries;
 // each is set only while a wrapped task runs on that queue's own thread.
-#include "control/annexb.h"
+#include "control/parameter_sets.h"
 #include "core/serial_queue.h"
 #include "platform/h264_decoder.h"
 
@@ -96,7 +96,7 @@ private:
         bool decode(std::span<const std::uint8_t> accessUnit, const platform::DecodedOutput& output) override
         {
             const auto start = std::chrono::steady_clock::now();
-            const bool keyframe = control::containsIdrSlice(control::splitAnnexB(accessUnit));
+            const bool keyframe = control::containsIdrSlice(protocol::splitAnnexB(accessUnit));
             return inner_->decode(accessUnit, [&](const platform::DecodedPicture& picture) {
                 if (CurrentStamp::decode) {
                     CurrentStamp::decode->keyframe = keyframe;

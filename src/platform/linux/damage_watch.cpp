@@ -1,5 +1,7 @@
 #include "platform/linux/damage_watch.h"
 
+#include <poll.h>
+
 #include <vector>
 
 namespace tavoro::platform {
@@ -38,6 +40,22 @@ void DamageWatch::drainEvents()
             damaged_ = true;
         }
     }
+}
+
+bool DamageWatch::waitForDamage(std::chrono::nanoseconds limit)
+{
+    if (!available_) {
+        return true;
+    }
+    drainEvents();
+    if (!damaged_ && limit > std::chrono::nanoseconds::zero()) {
+        pollfd socket{xcb_get_file_descriptor(connection_.get()), POLLIN, 0};
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(limit).count();
+        if (::poll(&socket, 1, static_cast<int>(ms)) > 0) {
+            drainEvents();
+        }
+    }
+    return damaged_;
 }
 
 void DamageWatch::collect(ChangeTracker& tracker)

@@ -6,6 +6,8 @@
 #include <xcb/damage.h>
 #include <xcb/xfixes.h>
 
+#include <chrono>
+
 namespace tavoro::platform {
 
 // Follows what changes on the root window (XDamage) and tells a ChangeTracker which areas changed.
@@ -16,6 +18,9 @@ public:
 
     // Reads the events that arrived since the last call and reports the damaged areas.
     void collect(ChangeTracker& tracker);
+    // Waits at most `limit` for the display to change; true when it did (always true without DAMAGE,
+    // where every tick counts as a change).
+    bool waitForDamage(std::chrono::nanoseconds limit);
 
 private:
     void drainEvents();

@@ -99,28 +99,38 @@ void X11CaptureStream::run()
 {
     core::setCurrentThreadName("tavoro.capture");
     auto next = Clock::now();
-    while (waitForTick(next) && tick()) {
+    auto result = TickResult::grabbed;
+    while (waitForTick(next, result == TickResult::idle)) {
+        const auto started = Clock::now();
+        result = tick();
+        if (result == TickResult::stopped) {
+            return;
+        }
+        std::lock_guard lock(mutex_);
+        next = started + interval_;
     }
 }
 
-// Sleeps until the next tick is due; false when the stream is stopping. Keeps at least one frame
-// interval between the starts of two ticks.
-bool X11CaptureStream::waitForTick(Clock::time_point& next)
+// Grabs stay at least one frame interval apart: a tick that grabbed is followed by the next one an
+// interval later. After an idle tick the last grab is already an interval old, so a change on the
+// display may start the next tick at once.
+bool X11CaptureStream::waitForTick(Clock::time_point next, bool idle)
 {
-    std::unique_lock lock(mutex_);
-    wake_.wait_until(lock, next, [this] { return stopping_; });
-    if (stopping_) {
-        return false;
+    if (idle) {
+        damage_->waitForDamage(next - Clock::now());
     }
-    next = std::max(next + interval_, Clock::now());
-    return true;
+    std::unique_lock lock(mutex_);
+    if (!idle) {
+        wake_.wait_until(lock, next, [this] { return stopping_; });
+    }
+    return !stopping_;
 }
 
-bool X11CaptureStream::tick()
+X11CaptureStream::TickResult X11CaptureStream::tick()
 {
     if (connection_->broken()) {
         handlers_.onStopped("与 X 服务器的连接已断开");
-        return false;
+        return TickResult::stopped;
     }
     damage_->collect(tracker_);
     std::optional<CursorPicture> cursor;
@@ -134,14 +144,14 @@ bool X11CaptureStream::tick()
         tracker_.request();
     }
     if (!tracker_.pending()) {
-        return true;
+        return TickResult::idle;
     }
     if (!grabAndDeliver(cursor)) {
         handlers_.onStopped(connection_->broken() ? "与 X 服务器的连接已断开"
                                                   : "读取屏幕失败（显示器区域可能已不在屏幕内）");
-        return false;
+        return TickResult::stopped;
     }
-    return true;
+    return TickResult::grabbed;
 }
 
 bool X11CaptureStream::grabAndDeliver(const std::optional<CursorPicture>& cursor)

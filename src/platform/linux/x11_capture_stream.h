@@ -19,7 +19,8 @@ namespace tavoro::platform {
 
 // One display captured on its own X connection by its own thread ("tavoro.capture"). The thread
 // ticks at the frame rate; on a tick it reads damage and cursor and grabs only when something
-// changed on the display or a picture was requested.
+// changed on the display or a picture was requested. After a tick without a grab, a change on the
+// display starts the next tick at once, so a still screen's first change is not held back a frame.
 //
 // Threads: the operations come from any thread, one at a time. mutex_ guards interval_ and
 // stopping_; requested_ is atomic; everything else belongs to the capture thread once started.
@@ -38,11 +39,13 @@ private:
     X11CaptureStream(std::unique_ptr<X11Connection> connection, const DisplayInfo& display,
         const StreamConfig& config, StreamHandlers handlers);
     void run();
-    // One frame interval's work; false once the stream has ended.
-    bool tick();
+    enum class TickResult { stopped, idle, grabbed };
+    // One frame interval's work.
+    TickResult tick();
     // False when the screen could not be read.
     bool grabAndDeliver(const std::optional<CursorPicture>& cursor);
-    bool waitForTick(std::chrono::steady_clock::time_point& next);
+    // Waits until `next`, or after an idle tick until the display changes; false when stopping.
+    bool waitForTick(std::chrono::steady_clock::time_point next, bool idle);
 
     std::unique_ptr<X11Connection> connection_;
     std::unique_ptr<ScreenGrabber> grabber_;
