@@ -134,9 +134,8 @@ TEST_F(RendezvousServerTest, LargeRelayedMessagesArriveWholeAndOversizedOnesClos
     for (std::size_t i = 0; i < large.size(); ++i) {
         large[i] = static_cast<std::uint8_t>(i * 31);
     }
-    const auto frame = relayMessage(kBob, large);
-    alice->sendBinary(frame);
-    EXPECT_EQ(bob->nextBinary(), frame);
+    alice->sendBinary(relayMessage(kBob, large));
+    EXPECT_EQ(bob->nextBinary(), relayMessage(kAlice, large)) << "whole, naming its sender";
 
     auto mallory = online("100000003");
     mallory->sendText(R"({"type":"push_msg","to":")" + kBob + R"(","pad":")" + std::string(1024 * 1024, 'x') + "\"}");

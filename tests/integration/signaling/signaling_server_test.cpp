@@ -75,10 +75,10 @@ TEST_F(SignalingServerTest, IntroducesItselfAndCarriesTextAndBinaryBothWays)
     sig->send("push_msg", {{"to", kPeer}, {"text", "你好"}, {"type", "overwritten"}});
     EXPECT_EQ(peer->nextOfType("push_msg").value_or(json()), json({{"type", "push_msg"}, {"seq", 3}, {"to", kPeer}, {"text", "你好"}, {"from", kSelf}}));
     sig->sendBinary(server::relayMessage(kPeer, {0x02, 9}));
-    EXPECT_EQ(peer->nextBinary(), server::relayMessage(kPeer, {0x02, 9}));
+    EXPECT_EQ(peer->nextBinary(), server::relayMessage(kSelf, {0x02, 9})) << "delivered naming its sender";
     peer->sendBinary(server::relayMessage(kSelf, {0x02, 1, 2}));
     ASSERT_TRUE(waitFor([&] { return events.locked([&] { return events.binaries.size() == 1; }); }));
-    EXPECT_EQ(events.locked([&] { return events.binaries[0]; }), server::relayMessage(kSelf, {0x02, 1, 2}));
+    EXPECT_EQ(events.locked([&] { return events.binaries[0]; }), server::relayMessage(kPeer, {0x02, 1, 2}));
 }
 
 TEST_F(SignalingServerTest, ServerGoneThenBackOffThenBackOnTheSamePort)
