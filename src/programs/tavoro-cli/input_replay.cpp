@@ -93,22 +93,23 @@ void InputReplay::runSteps()
         lines_.pop_front();
         ++lineNumber_;
         auto step = parseScriptLine(line);
-        if (auto* error = std::get_if<std::string>(&step)) {
-            std::cerr << "tavoro-cli: input line " << lineNumber_ << " skipped: " << *error << "\n";
-        } else if (auto* parsed = std::get_if<ScriptStep>(&step)) {
-            if (auto* event = std::get_if<InputEvent>(parsed)) {
-                send_(std::move(event->fields));
-            } else {
-                pausing_ = true;
-                pause_.expires_after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                    std::chrono::duration<double>(std::get<Pause>(*parsed).seconds)));
-                pause_.async_wait([this](boost::system::error_code error) {
-                    pausing_ = false;
-                    if (!error) {
-                        runSteps();
-                    }
-                });
-            }
+        switch (step.kind) {
+        case ScriptLine::Kind::blank: break;
+        case ScriptLine::Kind::invalid:
+            std::cerr << "tavoro-cli: input line " << lineNumber_ << " skipped: " << step.error << "\n";
+            break;
+        case ScriptLine::Kind::event: send_(std::move(step.fields)); break;
+        case ScriptLine::Kind::pause:
+            pausing_ = true;
+            pause_.expires_after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(step.seconds)));
+            pause_.async_wait([this](boost::system::error_code error) {
+                pausing_ = false;
+                if (!error) {
+                    runSteps();
+                }
+            });
+            break;
         }
     }
 }

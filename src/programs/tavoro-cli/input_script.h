@@ -2,23 +2,23 @@
 
 #include <nlohmann/json.hpp>
 
-#include <optional>
+#include <string>
 #include <string_view>
-#include <variant>
 
 namespace tavoro::cli {
 
-// One line of an input script: an input event (the fields of an "input" message) or a pause.
-struct InputEvent {
-    nlohmann::json fields;
+// One line of an input script, read: nothing to do, an input event (the fields of an "input"
+// message), a pause, or a line that is neither (with the reason).
+struct ScriptLine {
+    enum class Kind { blank, event, pause, invalid };
+    Kind kind = Kind::blank;
+    nlohmann::json fields; // event
+    double seconds = 0;    // pause
+    std::string error;     // invalid
 };
-struct Pause {
-    double seconds = 0;
-};
-using ScriptStep = std::variant<InputEvent, Pause>;
 
-// Nothing for a blank line or a comment starting with '#'; an error text for a line that is neither
-// an object with a string "kind" nor {"sleep": seconds} with 0 ≤ seconds ≤ 3600.
-std::variant<std::monostate, ScriptStep, std::string> parseScriptLine(std::string_view line);
+// Blank lines and comments starting with '#' are blank; an object with a string "kind" is an event;
+// {"sleep": seconds} with 0 ≤ seconds ≤ 3600 is a pause; anything else is invalid.
+ScriptLine parseScriptLine(std::string_view line);
 
 } // namespace tavoro::cli

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 namespace tavoro::cli {
 namespace {
 
@@ -30,20 +32,15 @@ TEST(InputScript, LinesBecomeEventsPausesOrErrors)
         {"\xff\xfe", "error"},
     };
     for (const auto& c : cases) {
-        auto parsed = parseScriptLine(c.line);
-        std::string got;
-        if (std::holds_alternative<std::monostate>(parsed)) {
-            got = "skip";
-        } else if (std::holds_alternative<std::string>(parsed)) {
-            got = "error";
-        } else if (auto* pause = std::get_if<Pause>(&std::get<ScriptStep>(parsed))) {
-            std::ostringstream text;
-            text << "pause " << pause->seconds;
-            got = text.str();
-        } else {
-            got = std::get<InputEvent>(std::get<ScriptStep>(parsed)).fields.dump();
+        const auto parsed = parseScriptLine(c.line);
+        std::ostringstream got;
+        switch (parsed.kind) {
+        case ScriptLine::Kind::blank: got << "skip"; break;
+        case ScriptLine::Kind::invalid: got << "error"; break;
+        case ScriptLine::Kind::pause: got << "pause " << parsed.seconds; break;
+        case ScriptLine::Kind::event: got << parsed.fields.dump(); break;
         }
-        EXPECT_EQ(got, c.expect) << c.line;
+        EXPECT_EQ(got.str(), c.expect) << c.line;
     }
 }
 
