@@ -24,12 +24,19 @@ using Bytes = std::vector<std::uint8_t>;
 const std::string kHost = "200000002";
 const std::string kMe = "100000001";
 
+// Hands out sinks whose records outlive them, so that the test can read what a closed session did.
 struct SinkShelf final : platform::AudioSinkFactory {
-    std::vector<platform::fake::RecordingAudioSink*> made;
+    struct Shared final : platform::AudioSink {
+        std::shared_ptr<platform::fake::RecordingAudioSink> record;
+        bool start(int rate, int channels) override { return record->start(rate, channels); }
+        void play(std::span<const std::vector<float>> planes) override { record->play(planes); }
+        void stop() override { record->stop(); }
+    };
+    std::vector<std::shared_ptr<platform::fake::RecordingAudioSink>> made;
     std::unique_ptr<platform::AudioSink> create() override
     {
-        auto sink = std::make_unique<platform::fake::RecordingAudioSink>();
-        made.push_back(sink.get());
+        auto sink = std::make_unique<Shared>();
+        sink->record = made.emplace_back(std::make_shared<platform::fake::RecordingAudioSink>());
         return sink;
     }
 };
