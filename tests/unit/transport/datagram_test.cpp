@@ -97,8 +97,9 @@ TEST(RelayChallenge, ChallengeAndProofCarryTheNonceThenTheToken)
     std::array<std::uint8_t, kMaxRelayChallengeSize> out{};
     ASSERT_EQ(writeRelayChallenge(out, Kind::relayChallenge, nonce, Bytes{'t', 'o', 'k'}), 35u);
     Bytes expected{'A', 'U', 'R', 'P', 1, 9, 0, 0, 0, 0, 0, 0, 0, 1, 0, 19};
-    expected.insert(expected.end(), nonce.begin(), nonce.end());
-    expected.insert(expected.end(), {'t', 'o', 'k'});
+    expected.resize(35);
+    std::copy(nonce.begin(), nonce.end(), expected.begin() + 16);
+    std::copy_n("tok", 3, expected.begin() + 32);
     EXPECT_EQ(Bytes(out.begin(), out.begin() + 35), expected);
     EXPECT_EQ(writeRelayBind(out, Bytes{'t', 'o', 'k'}), 35u) << "a bind is as large as its challenge";
 
