@@ -3,6 +3,7 @@
 // coturn's TURN relay for comparison, its client speaking just enough TURN (an unauthenticated
 // Allocate, a ChannelBind, then ChannelData) to do the same thing.
 #include "bench_support.h"
+#include "support/relay_datagrams.h"
 #include "support/udp_test_socket.h"
 #include "transport/datagram.h"
 
@@ -71,13 +72,6 @@ void blast(const std::string& name, const test::UdpTestSocket& sender, std::uint
               << static_cast<long>(delivered) << " datagrams/s = " << delivered * kDatagram * 8 / 1e6 << " Mbit/s ("
               << 100.0 * static_cast<double>(sent - received) / static_cast<double>(sent) << " % lost), relay CPU "
               << 100.0 * cpu / elapsed << " % of one core" << std::endl;
-}
-
-std::vector<std::uint8_t> bindDatagram(const std::string& token)
-{
-    std::vector<std::uint8_t> out(transport::kHeaderSize + transport::kMaxRelayTokenBytes);
-    out.resize(transport::writeRelayBind(out, std::span(reinterpret_cast<const std::uint8_t*>(token.data()), token.size())));
-    return out;
 }
 
 std::vector<std::uint8_t> chunkDatagram()
@@ -150,9 +144,10 @@ int benchRelay(int seconds, double rateMbit)
     const auto relayPort = static_cast<std::uint16_t>(server.relay);
     test::UdpTestSocket a;
     test::UdpTestSocket b;
-    const auto bind = bindDatagram("bench-token");
-    a.sendTo(relayPort, bind);
-    b.sendTo(relayPort, bind);
+    if (!test::joinRelay(a, relayPort, "bench-token") || !test::joinRelay(b, relayPort, "bench-token")) {
+        std::cerr << "relay did not challenge the binds\n";
+        return 1;
+    }
     const auto frame = chunkDatagram();
     a.sendTo(relayPort, frame);
     if (!b.receive(std::chrono::seconds(2))) {

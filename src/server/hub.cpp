@@ -228,7 +228,8 @@ void Hub::call(ConnectionId id, const Connection& caller, Json& msg, const std::
     // Only the server vouches for these: a caller's own "sms_verified" would skip the password check.
     msg.erase("sms_verified");
     msg.erase("relay");
-    if (auto relay = allocateRelay(caller)) {
+    // A call to oneself would join two addresses of the caller's choosing: it gets no relay.
+    if (auto relay = *callee == caller.deviceId ? std::nullopt : allocateRelay(caller)) {
         msg["relay"] = *relay;
         callRelays_.remember(callId, caller.deviceId, *callee, std::move(*relay));
     }
@@ -262,7 +263,7 @@ std::optional<nlohmann::json> Hub::allocateRelay(const Connection& caller)
         return std::nullopt;
     }
     std::string token = makeRelayToken(random_);
-    if (!relays_.allocate(token, caller.deviceId)) {
+    if (!relays_.allocate(token, caller.deviceId, caller.info.peerAddress)) {
         return std::nullopt;
     }
     return Json{{"host", host}, {"port", relays_.port()}, {"token", std::move(token)}};

@@ -32,7 +32,7 @@ struct HubConfig {
 
 // The signaling server's rules, without sockets: "hello" binds a connection to its device ID (one
 // live connection per ID), "register" binds phone aliases, "sms_code_req" issues codes, "call" gets
-// a relay allocation (and "sms_verified" when it carries a code), the callee's answer to that call
+// a relay allocation unless it calls its own device (and "sms_verified" when it carries a code), the callee's answer to that call
 // gets the same relay (and any other answer loses the "relay" it carries), every other message with "to" is forwarded with "from" set to the sender, and binary relay
 // messages go to the device their marker names. Calls and SMS code requests are rate-limited per
 // connection and per source address (memory for at most `maxTrackedAddresses` addresses).

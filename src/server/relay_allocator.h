@@ -9,8 +9,9 @@ namespace tavoro::server {
 class RelayAllocator {
 public:
     virtual ~RelayAllocator() = default;
-    // A session for token on behalf of owner (the caller's device ID); false when none can be made.
-    virtual bool allocate(const std::string& token, const std::string& owner) = 0;
+    // A session for token on behalf of owner (the caller's device ID), whose signaling connection comes
+    // from ownerAddress; false when none can be made.
+    virtual bool allocate(const std::string& token, const std::string& owner, const std::string& ownerAddress) = 0;
     // The UDP port the relay listens on.
     virtual std::uint16_t port() const = 0;
 };

@@ -4,6 +4,8 @@
 
 #include <boost/asio/buffer.hpp>
 
+#include <algorithm>
+
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -50,8 +52,9 @@ struct RelayService::Batch {
     std::array<sockaddr_in, kSize> to{};
 };
 
-RelayService::RelayService(boost::asio::io_context& context, const core::Clock& clock, RelayTable::Limits limits)
-    : context_(context), socket_(context), batch_(std::make_unique<Batch>()), table_(clock, limits),
+RelayService::RelayService(boost::asio::io_context& context, const core::Clock& clock, platform::SecureRandom& random,
+    RelayTable::Limits limits)
+    : context_(context), socket_(context), batch_(std::make_unique<Batch>()), table_(clock, random, limits),
       scheduler_(context.get_executor())
 {
 }
@@ -89,10 +92,10 @@ void RelayService::close()
     socket_.close(ec);
 }
 
-bool RelayService::allocate(const std::string& token, const std::string& owner)
+bool RelayService::allocate(const std::string& token, const std::string& owner, const std::string& ownerAddress)
 {
     std::lock_guard lock(mutex_);
-    return table_.allocate(token, owner);
+    return table_.allocate(token, owner, ownerAddress);
 }
 
 bool RelayService::allocateStanding(const std::string& token)
@@ -122,7 +125,7 @@ bool RelayService::relayBatch()
     if (received <= 0) {
         return false;
     }
-    unsigned forwarded = 0;
+    unsigned forwarded = 0; // datagrams to send: forwards and challenges
     {
         std::lock_guard lock(mutex_);
         for (int i = 0; i < received; ++i) {
@@ -137,12 +140,17 @@ bool RelayService::relayBatch()
             if (!to) {
                 continue;
             }
+            std::size_t length = header.msg_len;
+            if (!to->reply.empty()) {
+                length = std::min(to->reply.size(), slot.size());
+                std::copy_n(to->reply.begin(), length, slot.begin());
+            }
             auto& destination = batch.to[forwarded];
             destination = sockaddr_in{};
             destination.sin_family = AF_INET;
-            destination.sin_addr.s_addr = htonl(to->address);
-            destination.sin_port = htons(to->port);
-            batch.outVectors[forwarded] = iovec{slot.data(), header.msg_len};
+            destination.sin_addr.s_addr = htonl(to->to.address);
+            destination.sin_port = htons(to->to.port);
+            batch.outVectors[forwarded] = iovec{slot.data(), length};
             auto& out = batch.out[forwarded].msg_hdr;
             out = msghdr{};
             out.msg_name = &destination;

@@ -18,11 +18,13 @@ namespace tavoro::server {
 
 // The UDP relay's socket around a RelayTable. Datagrams are read and sent in batches (recvmmsg and
 // sendmmsg), one lock of the table per batch; a datagram longer than the peers' own receive buffer
-// (2048 bytes) could not be used by them and is dropped. open(), close() and the receiving run on the thread
+// (2048 bytes) could not be used by them and is dropped. A relay challenge goes out in the slot of the bind
+// it answers. open(), close() and the receiving run on the thread
 // that runs `context`; allocate() and port() may be called from any thread. `mutex_` guards `table_`.
 class RelayService final : public RelayAllocator {
 public:
-    RelayService(boost::asio::io_context& context, const core::Clock& clock, RelayTable::Limits limits);
+    RelayService(boost::asio::io_context& context, const core::Clock& clock, platform::SecureRandom& random,
+        RelayTable::Limits limits);
     ~RelayService() override;
 
     // Binds the socket and starts receiving and the once-a-second expiry. False with error set when
@@ -30,7 +32,7 @@ public:
     bool open(const boost::asio::ip::udp::endpoint& at, std::string& error);
     void close();
 
-    bool allocate(const std::string& token, const std::string& owner) override;
+    bool allocate(const std::string& token, const std::string& owner, const std::string& ownerAddress) override;
     bool allocateStanding(const std::string& token);
     std::uint16_t port() const override { return port_; }
 

@@ -1,81 +1,110 @@
 #include "server/relay_table.h"
 
-#include "transport/datagram.h"
-
 #include <algorithm>
 
 namespace tavoro::server {
 namespace {
 
+using transport::Kind;
+
 // The burst a session may send at once: a tenth of a second at its rate, at least 256 KiB, so that a
 // keyframe sent twice in a row passes at any sensible rate.
 double burstFor(double bytesPerSecond) { return std::max(bytesPerSecond / 10, 256.0 * 1024); }
 
-// The token of a relay-bind datagram, or nothing for any other datagram.
-std::optional<std::string> bindToken(std::span<const std::uint8_t> datagram)
+bool isKind(const transport::Datagram& datagram, Kind kind)
 {
-    auto parsed = transport::parseDatagram(datagram);
-    if (!parsed || parsed->header.kind != static_cast<std::uint8_t>(transport::Kind::relayBind)
-        || parsed->payload.empty() || parsed->payload.size() > transport::kMaxRelayTokenBytes) {
-        return std::nullopt;
+    return datagram.header.kind == static_cast<std::uint8_t>(kind);
+}
+
+bool validToken(const std::string& token) { return !token.empty() && token.size() <= transport::kMaxRelayTokenBytes; }
+
+std::span<const std::uint8_t> bytesOf(const std::string& text)
+{
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+// Compares in time independent of where the nonces differ.
+bool sameNonce(const transport::RelayNonce& a, const transport::RelayNonce& b)
+{
+    std::uint8_t difference = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        difference |= static_cast<std::uint8_t>(a[i] ^ b[i]);
     }
-    return std::string(parsed->payload.begin(), parsed->payload.end());
+    return difference == 0;
 }
 
 } // namespace
 
-RelayTable::RelayTable(const core::Clock& clock, Limits limits) : clock_(clock), limits_(limits) {}
+RelayTable::RelayTable(const core::Clock& clock, platform::SecureRandom& random, Limits limits)
+    : clock_(clock), random_(random), limits_(limits)
+{
+}
 
 RelayTable::~RelayTable() = default;
 
-bool RelayTable::allocate(const std::string& token, const std::string& owner)
+bool RelayTable::allocate(const std::string& token, const std::string& owner, const std::string& ownerAddress)
 {
-    if (owner.empty()) {
+    if (owner.empty() || !validToken(token) || byToken_.contains(token)) {
         return false;
     }
-    if (byToken_.contains(token)) {
+    if (!makeRoom(byOwner_, owner, limits_.maxSessionsPerOwner)
+        || !makeRoom(byOwnerAddress_, ownerAddress, limits_.maxSessionsPerAddress)) {
         return false;
     }
-    makeRoomFor(owner);
-    return insert(token, owner);
+    return insert(token, owner, ownerAddress);
 }
 
-bool RelayTable::allocateStanding(const std::string& token) { return insert(token, {}); }
+bool RelayTable::allocateStanding(const std::string& token) { return insert(token, {}, {}); }
 
-bool RelayTable::insert(const std::string& token, const std::string& owner)
+bool RelayTable::insert(const std::string& token, const std::string& owner, const std::string& ownerAddress)
 {
-    if (token.empty() || token.size() > transport::kMaxRelayTokenBytes || byToken_.contains(token)
-        || byToken_.size() >= limits_.maxSessions) {
+    if (!validToken(token) || byToken_.contains(token) || byToken_.size() >= limits_.maxSessions) {
         return false;
     }
     const auto now = clock_.now();
-    auto session = std::make_unique<Session>(token, owner,
+    auto session = std::make_unique<Session>(token, owner, ownerAddress,
         TokenBucket(limits_.bytesPerSecond, burstFor(limits_.bytesPerSecond), now), now);
     if (!owner.empty()) {
         byOwner_[owner].push_back(session.get());
+    }
+    if (!ownerAddress.empty()) {
+        byOwnerAddress_[ownerAddress].push_back(session.get());
     }
     byToken_.emplace(token, std::move(session));
     return true;
 }
 
-void RelayTable::makeRoomFor(const std::string& owner)
+bool RelayTable::makeRoom(const Group& group, const std::string& key, std::size_t limit)
 {
-    auto it = byOwner_.find(owner);
-    if (it == byOwner_.end() || it->second.size() < limits_.maxSessionsPerOwner) {
-        return;
+    auto it = group.find(key);
+    if (it == group.end() || it->second.size() < limit) {
+        return true;
     }
-    auto oldest = std::min_element(it->second.begin(), it->second.end(),
-        [](const Session* a, const Session* b) { return a->lastActive < b->lastActive; });
-    remove((*oldest)->token);
+    const Session* idlest = nullptr;
+    for (const Session* session : it->second) {
+        if (!session->relaying() && (!idlest || session->lastActive < idlest->lastActive)) {
+            idlest = session;
+        }
+    }
+    if (!idlest) {
+        return false;
+    }
+    remove(idlest->token);
+    return true;
 }
 
-std::optional<Ipv4Endpoint> RelayTable::route(const Ipv4Endpoint& from, std::span<const std::uint8_t> datagram)
+std::optional<RelayTable::Route> RelayTable::route(const Ipv4Endpoint& from, std::span<const std::uint8_t> datagram)
 {
     const auto now = clock_.now();
-    if (auto token = bindToken(datagram)) {
-        auto it = byToken_.find(*token);
-        if (it != byToken_.end()) {
-            bind(*it->second, from, now);
+    const auto parsed = transport::parseDatagram(datagram);
+    if (parsed && isKind(*parsed, Kind::relayBind)) {
+        const std::string token(parsed->payload.begin(), parsed->payload.end());
+        auto it = validToken(token) ? byToken_.find(token) : byToken_.end();
+        return it == byToken_.end() ? std::nullopt : challenge(*it->second, from, datagram.size(), now);
+    }
+    if (parsed && isKind(*parsed, Kind::relayProof)) {
+        if (const auto proof = transport::parseRelayChallenge(*parsed)) {
+            prove(from, *proof, now);
         }
         return std::nullopt;
     }
@@ -86,15 +115,63 @@ std::optional<Ipv4Endpoint> RelayTable::route(const Ipv4Endpoint& from, std::spa
     return forward(*bound->second, from, datagram.size(), now);
 }
 
+std::optional<RelayTable::Route> RelayTable::challenge(Session& session, const Ipv4Endpoint& from,
+    std::size_t bindSize, core::SteadyTime now)
+{
+    for (std::size_t i = 0; i < 2; ++i) {
+        if (session.ends[i] == from) {
+            session.lastActive = now;
+            session.heard[i] = now;
+            return std::nullopt;
+        }
+    }
+    const std::size_t size = transport::kHeaderSize + transport::kRelayNonceBytes + session.token.size();
+    if (bindSize < size) {
+        return std::nullopt; // a challenge larger than its bind would amplify a forged bind
+    }
+    dropStaleChallenges(session, now);
+    auto pending = std::find_if(session.challenges.begin(), session.challenges.end(),
+        [&](const Challenge& c) { return c.to == from; });
+    if (pending == session.challenges.end()) {
+        while (!session.challenges.empty() && session.challenges.size() >= limits_.maxChallengesPerSession) {
+            session.challenges.pop_front();
+        }
+        Challenge issued{from, {}, now};
+        random_.fill(issued.nonce);
+        session.challenges.push_back(issued);
+        pending = std::prev(session.challenges.end());
+    }
+    Route route{from, std::vector<std::uint8_t>(size)};
+    transport::writeRelayChallenge(route.reply, Kind::relayChallenge, pending->nonce, bytesOf(session.token));
+    return route;
+}
+
+void RelayTable::prove(const Ipv4Endpoint& from, const transport::RelayChallenge& proof, core::SteadyTime now)
+{
+    auto it = byToken_.find(std::string(proof.token.begin(), proof.token.end()));
+    if (it == byToken_.end()) {
+        return;
+    }
+    Session& session = *it->second;
+    dropStaleChallenges(session, now);
+    auto answered = std::find_if(session.challenges.begin(), session.challenges.end(),
+        [&](const Challenge& c) { return c.to == from && sameNonce(c.nonce, proof.nonce); });
+    if (answered == session.challenges.end()) {
+        return;
+    }
+    session.challenges.erase(answered);
+    bind(session, from, now);
+}
+
+void RelayTable::dropStaleChallenges(Session& session, core::SteadyTime now)
+{
+    std::erase_if(session.challenges,
+        [&](const Challenge& c) { return now - c.issuedAt >= limits_.challengeLifetime; });
+}
+
 void RelayTable::bind(Session& session, const Ipv4Endpoint& from, core::SteadyTime now)
 {
     session.lastActive = now;
-    for (std::size_t i = 0; i < 2; ++i) {
-        if (session.ends[i] == from) {
-            session.heard[i] = now;
-            return;
-        }
-    }
     // The address may have belonged to an earlier session (a new call from the same socket).
     unbindAddress(from);
     std::size_t slot = 0;
@@ -113,7 +190,7 @@ void RelayTable::bind(Session& session, const Ipv4Endpoint& from, core::SteadyTi
     byAddress_[from] = &session;
 }
 
-std::optional<Ipv4Endpoint> RelayTable::forward(Session& session, const Ipv4Endpoint& from, std::size_t bytes,
+std::optional<RelayTable::Route> RelayTable::forward(Session& session, const Ipv4Endpoint& from, std::size_t bytes,
     core::SteadyTime now)
 {
     const std::size_t self = session.ends[0] == from ? 0 : 1;
@@ -126,7 +203,7 @@ std::optional<Ipv4Endpoint> RelayTable::forward(Session& session, const Ipv4Endp
     if (!session.bucket.take(bytes, now)) {
         return std::nullopt;
     }
-    return other;
+    return Route{*other, {}};
 }
 
 void RelayTable::unbindAddress(const Ipv4Endpoint& address)
@@ -161,13 +238,18 @@ void RelayTable::remove(const std::string& token)
     }
     Session& session = *it->second;
     unbindAll(session);
-    if (!session.owner.empty()) {
-        auto owned = byOwner_.find(session.owner);
-        std::erase(owned->second, &session);
-        if (owned->second.empty()) {
-            byOwner_.erase(owned);
+    const auto leave = [&session](Group& group, const std::string& key) {
+        auto held = group.find(key);
+        if (held == group.end()) {
+            return;
         }
-    }
+        std::erase(held->second, &session);
+        if (held->second.empty()) {
+            group.erase(held);
+        }
+    };
+    leave(byOwner_, session.owner);
+    leave(byOwnerAddress_, session.ownerAddress);
     byToken_.erase(it);
 }
 
@@ -176,6 +258,7 @@ std::size_t RelayTable::expire()
     const auto now = clock_.now();
     std::vector<std::string> idle;
     for (auto& [token, session] : byToken_) {
+        dropStaleChallenges(*session, now);
         if (now - session->lastActive < limits_.idleExpiry) {
             continue;
         }

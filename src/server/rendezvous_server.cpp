@@ -51,7 +51,9 @@ bool RendezvousServer::start(std::string& error)
 {
     RelayTable::Limits limits;
     limits.bytesPerSecond = config_.relayRateMbit * 1e6 / 8;
-    relay_ = std::make_unique<RelayService>(relayLoop_.context(), clock_, limits);
+    limits.maxSessionsPerOwner = config_.relaysPerDevice;
+    limits.maxSessionsPerAddress = config_.relaysPerAddress;
+    relay_ = std::make_unique<RelayService>(relayLoop_.context(), clock_, *random_, limits);
     stun_ = std::make_unique<StunService>(relayLoop_.context(), clock_);
     for (const auto& token : config_.standingRelayTokens) {
         relay_->allocateStanding(token);

@@ -33,6 +33,9 @@ struct ServerConfig {
     std::string accessToken = "qxm";
     tls::PemIdentity identity;
     double relayRateMbit = 100;
+    // Live UDP relay sessions a caller's device, and a signaling source address, may hold.
+    std::size_t relaysPerDevice = 4;
+    std::size_t relaysPerAddress = 16;
     RateLimit callRate; // per connection and per source address
     std::vector<std::string> standingRelayTokens;
 };

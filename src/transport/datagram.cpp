@@ -87,7 +87,33 @@ std::size_t writeRelayBind(std::span<std::uint8_t> out, std::span<const std::uin
     writeHeader(out, Header{static_cast<std::uint8_t>(Kind::relayBind), 0, 0, 1,
                          static_cast<std::uint16_t>(token.size())});
     std::copy(token.begin(), token.end(), out.begin() + kHeaderSize);
-    return kHeaderSize + token.size();
+    std::fill_n(out.begin() + kHeaderSize + token.size(), kRelayNonceBytes, 0);
+    return kHeaderSize + token.size() + kRelayNonceBytes;
+}
+
+std::size_t writeRelayChallenge(std::span<std::uint8_t> out, Kind kind, const RelayNonce& nonce,
+    std::span<const std::uint8_t> token)
+{
+    if (token.empty() || token.size() > kMaxRelayTokenBytes) {
+        return 0;
+    }
+    const std::size_t payload = kRelayNonceBytes + token.size();
+    writeHeader(out, Header{static_cast<std::uint8_t>(kind), 0, 0, 1, static_cast<std::uint16_t>(payload)});
+    std::copy(nonce.begin(), nonce.end(), out.begin() + kHeaderSize);
+    std::copy(token.begin(), token.end(), out.begin() + kHeaderSize + kRelayNonceBytes);
+    return kHeaderSize + payload;
+}
+
+std::optional<RelayChallenge> parseRelayChallenge(const Datagram& datagram)
+{
+    const auto payload = datagram.payload;
+    if (payload.size() <= kRelayNonceBytes || payload.size() > kRelayNonceBytes + kMaxRelayTokenBytes) {
+        return std::nullopt;
+    }
+    RelayChallenge challenge;
+    std::copy_n(payload.begin(), kRelayNonceBytes, challenge.nonce.begin());
+    challenge.token = payload.subspan(kRelayNonceBytes);
+    return challenge;
 }
 
 } // namespace tavoro::transport

@@ -11,6 +11,7 @@
 #include "transport/stun.h"
 #include "transport/udp_socket.h"
 
+#include <algorithm>
 #include <array>
 #include <mutex>
 #include <pthread.h>
@@ -70,6 +71,7 @@ private:
     void onPong(const Datagram& pong, const Endpoint& from);
     void onChunk(const Datagram& chunk, const Endpoint& from);
     void onInputDatagram(const Datagram& input, const Endpoint& from);
+    void onRelayChallenge(int fd, const Datagram& challenge, const Endpoint& from);
     void expireIfSilent(std::uint64_t nowMs);
     void parseStun(std::span<const std::uint8_t> bytes);
     void advertise();
@@ -297,6 +299,9 @@ void P2PTransport::Core::onPacket(int fd, std::span<const std::uint8_t> bytes, c
     case Kind::input:
         onInputDatagram(*datagram, from);
         break;
+    case Kind::relayChallenge:
+        onRelayChallenge(fd, *datagram, from);
+        break;
     default:
         break;
     }
@@ -363,6 +368,27 @@ void P2PTransport::Core::onInputDatagram(const Datagram& input, const Endpoint& 
     if (accepted && !input.payload.empty() && onInput) {
         onInput(std::vector<std::uint8_t>(input.payload.begin(), input.payload.end()));
     }
+}
+
+void P2PTransport::Core::onRelayChallenge(int fd, const Datagram& challenge, const Endpoint& from)
+{
+    const auto parsed = parseRelayChallenge(challenge);
+    if (!parsed) {
+        return;
+    }
+    bool ours = false;
+    {
+        std::lock_guard guard(lock_);
+        ours = path_.isRelay(from) && std::ranges::equal(parsed->token, path_.relayToken);
+    }
+    // Only the relay's challenge for this call's token is echoed: a proof for any other would bind this
+    // address to a session someone else asked for.
+    if (!ours) {
+        return;
+    }
+    std::array<std::uint8_t, kMaxRelayChallengeSize> proof;
+    const auto length = writeRelayChallenge(proof, Kind::relayProof, parsed->nonce, parsed->token);
+    net::sendTo(fd, std::span(proof).first(length), from);
 }
 
 void P2PTransport::Core::expireIfSilent(std::uint64_t nowMs)
@@ -448,7 +474,7 @@ void P2PTransport::Core::sendPing(int fd, const Endpoint& to)
 
 void P2PTransport::Core::sendRelayBind(int fd)
 {
-    std::array<std::uint8_t, kHeaderSize + kMaxRelayTokenBytes> datagram;
+    std::array<std::uint8_t, kMaxRelayBindSize> datagram;
     std::size_t length = 0;
     std::optional<Endpoint> relay;
     {

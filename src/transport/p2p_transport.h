@@ -25,6 +25,8 @@ namespace tavoro::transport {
 // time, carries media frames (each chunked and sent twice) and reassembles the peer's. Input datagrams
 // are taken from the selected address only. After 3 s without a datagram from the selected address the
 // path counts as down (`connected` false) and every address is pinged again until the peer answers.
+// The relay binds this side's address only after the transport has echoed the relay's challenge
+// (a nonce and this call's token) as a relay proof.
 //
 // Threads: `start`, `setRelay`, `ingestSignal`, `sendFrame`, `stop` and `linkState` may be called from
 // any thread. One worker thread "tavoro.p2p" does all receiving, STUN, pinging, relay binding and

@@ -58,6 +58,8 @@ server::ServerConfig configFrom(const server::ServerOptions& options, tls::PemId
     config.accessToken = options.token;
     config.identity = std::move(identity);
     config.relayRateMbit = options.relayRateMbit;
+    config.relaysPerDevice = options.relaysPerDevice;
+    config.relaysPerAddress = options.relaysPerAddress;
     config.callRate = server::RateLimit{options.callBurst, options.callRate};
     config.standingRelayTokens = options.relayTokens;
     return config;

@@ -86,6 +86,13 @@ ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out,
     app.add_option("--relay-rate-mbit", options.relayRateMbit, "rate cap of each relay session in Mbit/s")
         ->capture_default_str()
         ->check(CLI::PositiveNumber);
+    app.add_option("--relays-per-device", options.relaysPerDevice, "live relay sessions one calling device may hold")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+    app.add_option("--relays-per-address", options.relaysPerAddress,
+        "live relay sessions the calling devices of one source address may hold")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
     app.add_option("--call-rate", options.callRate, "calls a second each connection and each source address may place")
         ->capture_default_str()
         ->check(CLI::PositiveNumber);

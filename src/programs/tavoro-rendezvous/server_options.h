@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <iosfwd>
@@ -21,6 +22,8 @@ struct ServerOptions {
     std::filesystem::path certFile; // with keyFile; both empty: a self-signed identity in stateDir
     std::filesystem::path keyFile;
     double relayRateMbit = 100;
+    std::size_t relaysPerDevice = 4;   // live relay sessions of one calling device
+    std::size_t relaysPerAddress = 16; // and of one source address
     double callRate = 1;   // calls a second after the burst, per connection and per source address
     double callBurst = 10;
     std::vector<std::string> relayTokens; // standing relay sessions

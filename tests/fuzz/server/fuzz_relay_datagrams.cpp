@@ -1,7 +1,9 @@
 // Feeds arbitrary datagrams from four addresses to the UDP relay's session table (two sessions
 // allocated, one standing), and every datagram also to the STUN request parser and the datagram
-// header parser. A forwarded datagram must go to a bound address other than its sender's.
+// header parser. A forwarded datagram must go to a bound address other than its sender's; a challenge
+// only to the bind's sender, never larger than the bind. Challenges are answered, so binds succeed.
 #include "platform/fake/manual_clock.h"
+#include "platform/fake/sequence_random.h"
 #include "server/relay_table.h"
 #include "transport/datagram.h"
 #include "transport/stun.h"
@@ -22,9 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     server::RelayTable::Limits limits;
     limits.bytesPerSecond = 64 * 1024;
     limits.maxSessionsPerOwner = 2;
-    server::RelayTable table(clock, limits);
-    table.allocate("tok", "100000001");
-    table.allocate("t2", "100000001");
+    platform::fake::SequenceRandom random({0x6B, 0x02, 0xF9});
+    server::RelayTable table(clock, random, limits);
+    table.allocate("tok", "100000001", "192.0.2.1");
+    table.allocate("t2", "100000001", "192.0.2.1");
     table.allocateStanding("fixed");
 
     std::size_t at = 0;
@@ -41,10 +44,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (control & 0x40) {
             table.allocate(std::string(reinterpret_cast<const char*>(datagram.data()), std::min<std::size_t>(length, 90)),
-                "10000000" + std::to_string(control & 3));
+                "10000000" + std::to_string(control & 3), "192.0.2.1");
         }
-        if (auto to = table.route(from, datagram); to && *to == from) {
+        // A forward never goes back to its sender; a challenge goes only there, never larger than its bind.
+        auto to = table.route(from, datagram);
+        if (to && (to->reply.empty() ? to->to == from : to->to != from || to->reply.size() > datagram.size())) {
             std::abort();
+        }
+        if (to && !to->reply.empty()) { // answered, so that binds succeed
+            to->reply[5] = static_cast<std::uint8_t>(transport::Kind::relayProof);
+            table.route(from, to->reply);
         }
         if (auto txn = transport::stun::parseBindingRequest(datagram)) {
             const auto answer = transport::stun::makeBindingSuccess(*txn, {from.address, from.port});

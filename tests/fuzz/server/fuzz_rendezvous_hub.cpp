@@ -43,7 +43,7 @@ struct CheckingSink final : server::ConnectionSink {
 };
 
 struct AnyRelay final : server::RelayAllocator {
-    bool allocate(const std::string&, const std::string&) override { return ++count % 3 != 0; }
+    bool allocate(const std::string&, const std::string&, const std::string&) override { return ++count % 3 != 0; }
     std::uint16_t port() const override { return 3479; }
     int count = 0;
 };

@@ -1,11 +1,15 @@
 // The rendezvous server with real TLS WebSocket clients and UDP sockets on loopback: what its hub
 // decides (tested on its own in unit/server) as it reaches the wire.
+#include "support/relay_datagrams.h"
 #include "support/rendezvous_fixture.h"
 #include "support/udp_test_socket.h"
 #include "transport/datagram.h"
 #include "transport/stun.h"
 
+#include <netinet/ip.h>
+#include <netinet/udp.h>
 #include <regex>
+#include <sys/socket.h>
 
 namespace tavoro::server {
 namespace {
@@ -65,16 +69,86 @@ TEST_F(RendezvousServerTest, CallAndAnswerCarryTheSameRelayWhichThenForwardsBetw
     // Both peers bind with the token they were given; the relay then joins them, as their source.
     test::UdpTestSocket alicePeer;
     test::UdpTestSocket bobPeer;
-    std::vector<std::uint8_t> bind(transport::kHeaderSize + transport::kMaxRelayTokenBytes);
-    bind.resize(transport::writeRelayBind(bind, std::span(reinterpret_cast<const std::uint8_t*>(token.data()), token.size())));
-    alicePeer.sendTo(server->relayPort(), bind);
-    bobPeer.sendTo(server->relayPort(), bind);
+    ASSERT_TRUE(test::joinRelay(alicePeer, server->relayPort(), token));
+    ASSERT_TRUE(test::joinRelay(bobPeer, server->relayPort(), token));
     const std::vector<std::uint8_t> chunk(transport::kMaxDatagram, 0x5A);
     alicePeer.sendTo(server->relayPort(), chunk);
     auto atBob = bobPeer.receive();
     ASSERT_TRUE(atBob);
     EXPECT_EQ(atBob->from, (transport::Endpoint{0x7F000001, server->relayPort()}));
     EXPECT_EQ(atBob->bytes, chunk);
+}
+
+// Sends payload to 127.0.0.1:toPort as a UDP datagram whose source claims to be `from`, through a raw
+// socket. False without the privilege for one.
+bool sendForged(const transport::Endpoint& from, std::uint16_t toPort, std::span<const std::uint8_t> payload)
+{
+    const core::UniqueFd raw(::socket(AF_INET, SOCK_RAW, IPPROTO_RAW));
+    if (!raw.valid()) {
+        return false;
+    }
+    std::vector<std::uint8_t> packet(sizeof(iphdr) + sizeof(udphdr) + payload.size());
+    auto* ip = reinterpret_cast<iphdr*>(packet.data());
+    ip->version = 4;
+    ip->ihl = 5;
+    ip->ttl = 64;
+    ip->protocol = IPPROTO_UDP;
+    ip->tot_len = htons(static_cast<std::uint16_t>(packet.size()));
+    ip->saddr = htonl(from.address);
+    ip->daddr = htonl(INADDR_LOOPBACK); // the kernel fills in the id and the header checksum
+    auto* udp = reinterpret_cast<udphdr*>(packet.data() + sizeof(iphdr));
+    udp->source = htons(from.port);
+    udp->dest = htons(toPort);
+    udp->len = htons(static_cast<std::uint16_t>(sizeof(udphdr) + payload.size())); // checksum 0: none
+    std::copy(payload.begin(), payload.end(), packet.begin() + sizeof(iphdr) + sizeof(udphdr));
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return ::sendto(raw.get(), packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to)
+        == static_cast<ssize_t>(packet.size());
+}
+
+// A call's party binds one end itself and forges a bind from a bystander's address for the other (as
+// root with a forged source; otherwise the bystander's own socket sends that bind and never answers
+// its challenge). The relay challenges the bystander and sends it nothing else.
+TEST_F(RendezvousServerTest, ABindFromAnAddressThatDoesNotAnswerTheChallengeNeverReceivesRelayedDatagrams)
+{
+    auto alice = online(kAlice);
+    auto bob = online(kBob);
+    alice->sendJson({{"type", "call"}, {"to", kBob}, {"call_id", "1"}});
+    auto call = bob->nextOfType("call");
+    ASSERT_TRUE(call);
+    const std::string token = (*call)["relay"].value("token", "");
+    const auto relayPort = server->relayPort();
+
+    test::UdpTestSocket attacker;
+    test::UdpTestSocket bystander;
+    ASSERT_TRUE(test::joinRelay(attacker, relayPort, token));
+    const auto bind = test::relayBindDatagram(token);
+    const bool forged = sendForged(bystander.endpoint(), relayPort, bind);
+    if (!forged) {
+        bystander.sendTo(relayPort, bind);
+    }
+    RecordProperty("forged_source", forged ? "yes" : "no");
+    const auto challenge = bystander.receive(2s);
+    ASSERT_TRUE(challenge);
+    EXPECT_EQ(challenge->bytes[5], static_cast<std::uint8_t>(transport::Kind::relayChallenge));
+    EXPECT_LE(challenge->bytes.size(), bind.size()) << "no amplification";
+
+    const std::vector<std::uint8_t> chunk(transport::kMaxDatagram, 0x5A);
+    for (int i = 0; i < 20; ++i) {
+        attacker.sendTo(relayPort, chunk);
+    }
+    EXPECT_FALSE(bystander.receive(500ms)) << "the bystander got a relayed datagram";
+
+    // A peer that does answer is joined with the attacker's end as before.
+    test::UdpTestSocket peer;
+    ASSERT_TRUE(test::joinRelay(peer, relayPort, token));
+    attacker.sendTo(relayPort, chunk);
+    const auto atPeer = peer.receive(2s);
+    ASSERT_TRUE(atPeer);
+    EXPECT_EQ(atPeer->bytes, chunk);
+    EXPECT_FALSE(bystander.receive(200ms));
 }
 
 // The codes themselves are the hub's (unit/server); here one travels through the SMS file.

@@ -1,5 +1,6 @@
 #include "integration/transport/transport_fixture.h"
 #include "platform/fake/manual_clock.h"
+#include "support/relay_datagrams.h"
 #include "support/udp_test_socket.h"
 #include "support/wait.h"
 #include "transport/datagram.h"
@@ -189,6 +190,43 @@ TEST_F(LoneTransport, ARelayTokenOf81BytesIsNeverSent)
         }
     }
     EXPECT_GE(pings, 3); // the relay is still pinged every round
+}
+
+// The relay binds this side only once it has echoed the relay's challenge for its own token.
+TEST_F(LoneTransport, AnswersOnlyItsRelaysChallengeForItsOwnToken)
+{
+    UdpTestSocket& relay = peer;
+    lone.transport->setRelay("127.0.0.1", relay.port(), "call-token");
+    lone.transport->start();
+    std::optional<UdpTestSocket::Datagram> bind;
+    while ((bind = relay.receive(2s)) && bind->bytes[5] != 8) {
+    }
+    ASSERT_TRUE(bind) << "no relay bind";
+    EXPECT_EQ(bind->bytes.size(), relayBindDatagram("call-token").size()) << "padded to the challenge's size";
+
+    transport::RelayNonce nonce;
+    nonce.fill(0x42);
+    const auto challengeFor = [&](const std::string& token) {
+        std::vector<std::uint8_t> out(transport::kMaxRelayChallengeSize);
+        out.resize(transport::writeRelayChallenge(out, Kind::relayChallenge, nonce,
+            std::span(reinterpret_cast<const std::uint8_t*>(token.data()), token.size())));
+        return out;
+    };
+    UdpTestSocket stranger;
+    stranger.sendTo(target(), challengeFor("call-token"));
+    relay.sendTo(target(), challengeFor("other-token"));
+    relay.sendTo(target(), challengeFor("call-token"));
+    std::optional<UdpTestSocket::Datagram> proof;
+    while ((proof = relay.receive(2s)) && proof->bytes[5] != 10) {
+    }
+    ASSERT_TRUE(proof);
+    EXPECT_EQ(proof->bytes, relayProofFor(challengeFor("call-token")));
+    for (const auto until = std::chrono::steady_clock::now() + 300ms; std::chrono::steady_clock::now() < until;) {
+        if (auto more = relay.receive(50ms)) {
+            EXPECT_NE(more->bytes[5], 10) << "one proof only: for the relay's challenge of this call";
+        }
+    }
+    EXPECT_FALSE(stranger.receive(100ms));
 }
 
 TEST_F(LoneTransport, IgnoresIncompleteRelaySettingsAndReportsAnUnresolvableHost)

@@ -2,6 +2,8 @@
 
 #include "platform/fake/manual_clock.h"
 #include "platform/fake/sequence_random.h"
+#include "server/relay_table.h"
+#include "support/relay_datagrams.h"
 
 #include <gtest/gtest.h>
 
@@ -37,14 +39,44 @@ struct RecordingSink final : ConnectionSink {
 };
 
 struct FakeRelays final : RelayAllocator {
-    bool allocate(const std::string& token, const std::string& owner) override
+    struct Allocation {
+        std::string token;
+        std::string owner;
+        std::string ownerAddress;
+    };
+    bool allocate(const std::string& token, const std::string& owner, const std::string& ownerAddress) override
     {
-        allocations.emplace_back(token, owner);
+        allocations.push_back({token, owner, ownerAddress});
         return !full;
     }
     std::uint16_t port() const override { return 3479; }
-    std::vector<std::pair<std::string, std::string>> allocations;
+    std::vector<Allocation> allocations;
     bool full = false;
+};
+
+// The relay's own session table behind the hub, for the limits it keeps.
+struct TableRelays final : RelayAllocator {
+    TableRelays(const core::Clock& clock, RelayTable::Limits limits) : table(clock, random, limits) {}
+    bool allocate(const std::string& token, const std::string& owner, const std::string& ownerAddress) override
+    {
+        return table.allocate(token, owner, ownerAddress);
+    }
+    std::uint16_t port() const override { return 3479; }
+
+    // Two new addresses bind to token and answer their challenges, as two transports do: it relays.
+    void relay(const std::string& token)
+    {
+        for (int end = 0; end < 2; ++end) {
+            const Ipv4Endpoint from{0x0A000000, ++nextPort};
+            auto challenge = table.route(from, test::relayBindDatagram(token));
+            ASSERT_TRUE(challenge);
+            table.route(from, test::relayProofFor(challenge->reply));
+        }
+    }
+
+    platform::fake::SequenceRandom random{{0x5E, 0x17, 0xC2}};
+    RelayTable table;
+    std::uint16_t nextPort = 0;
 };
 
 struct RecordingSms final : SmsGateway {
@@ -66,7 +98,7 @@ protected:
     Hub& hub()
     {
         if (!hub_) {
-            hub_ = std::make_unique<Hub>(sink, relays, sms, random, clock, config);
+            hub_ = std::make_unique<Hub>(sink, *allocator, sms, random, clock, config);
         }
         return *hub_;
     }
@@ -96,9 +128,12 @@ protected:
     }
 
     platform::fake::ManualClock clock;
-    platform::fake::SequenceRandom random{{0x12, 0x9C, 0x47, 0xE1, 0x05, 0xB3, 0x6A, 0xF0, 0x3D}};
+    // 23 bytes: each 24-byte relay token starts one byte further on, so 23 calls get distinct tokens.
+    platform::fake::SequenceRandom random{{0x12, 0x9C, 0x47, 0xE1, 0x05, 0xB3, 0x6A, 0xF0, 0x3D, 0x88, 0x21, 0x5F,
+        0xC7, 0x0E, 0x94, 0x3A, 0xD1, 0x66, 0x2C, 0xB9, 0x70, 0x4B, 0xEE}};
     RecordingSink sink;
     FakeRelays relays;
+    RelayAllocator* allocator = &relays; // the one the hub is made with
     RecordingSms sms;
     HubConfig config;
 
@@ -206,9 +241,10 @@ TEST_F(HubTest, CallsGetARelayThatTheMatchingAnswerRepeats)
     send(kA, {{"type", "call"}, {"to", kIdB}, {"call_id", "7"}, {"password", "p"}});
     const json call = lastTo(kB);
     ASSERT_EQ(relays.allocations.size(), 1u);
-    EXPECT_EQ(relays.allocations[0].second, kIdA) << "allocated on behalf of the caller";
-    EXPECT_EQ(call["relay"], (json{{"host", "192.0.2.10"}, {"port", 3479}, {"token", relays.allocations[0].first}}));
-    EXPECT_EQ(relays.allocations[0].first.size(), 24u);
+    EXPECT_EQ(relays.allocations[0].owner, kIdA) << "allocated on behalf of the caller";
+    EXPECT_EQ(relays.allocations[0].ownerAddress, "198.51.100.7") << "from the caller's address";
+    EXPECT_EQ(call["relay"], (json{{"host", "192.0.2.10"}, {"port", 3479}, {"token", relays.allocations[0].token}}));
+    EXPECT_EQ(relays.allocations[0].token.size(), 24u);
 
     // Another device answering with the same call ID gets nothing; the callee's answer gets it once.
     send(kC, {{"type", "call_response"}, {"to", kIdA}, {"call_id", "7"}, {"accepted", true}});
@@ -224,6 +260,57 @@ TEST_F(HubTest, CallsGetARelayThatTheMatchingAnswerRepeats)
     EXPECT_FALSE(lastTo(kB).contains("relay"));
     send(kB, {{"type", "call_response"}, {"to", kIdA}, {"call_id", "2"}, {"accepted", true}});
     EXPECT_FALSE(lastTo(kA).contains("relay"));
+}
+
+TEST_F(HubTest, ACallToOnesOwnDeviceGetsNoRelay)
+{
+    online(kA, kIdA);
+    send(kA, {{"type", "call"}, {"to", kIdA}, {"call_id", "1"}, {"relay", {{"host", "203.0.113.9"}, {"port", 53}, {"token", "t"}}}});
+    EXPECT_EQ(lastTo(kA)["type"], "call");
+    EXPECT_FALSE(lastTo(kA).contains("relay"));
+    EXPECT_TRUE(relays.allocations.empty());
+    send(kA, {{"type", "call_response"}, {"to", kIdA}, {"call_id", "1"}, {"accepted", true}});
+    EXPECT_FALSE(lastTo(kA).contains("relay"));
+}
+
+// A device holds at most 4 live relays, a source address 6 here: beyond that, while all of them relay,
+// a call goes through without one.
+TEST_F(HubTest, RelaysAreLimitedPerCallingDeviceAndPerSourceAddress)
+{
+    TableRelays table(clock, {.maxSessionsPerAddress = 6});
+    allocator = &table;
+    online(kA, kIdA, "198.51.100.7");
+    online(kB, kIdB, "198.51.100.7");
+    online(kC, kIdC, "203.0.113.5");
+    int callId = 0;
+    const auto relayedCall = [&](ConnectionId from, ConnectionId target, const std::string& targetId) {
+        send(from, {{"type", "call"}, {"to", targetId}, {"call_id", std::to_string(++callId)}});
+        const json call = lastTo(target);
+        EXPECT_EQ(call["type"], "call");
+        if (!call.contains("relay")) {
+            return false;
+        }
+        table.relay(call["relay"]["token"]);
+        return true;
+    };
+    struct Step {
+        ConnectionId from, target;
+        const std::string& targetId;
+        int calls;
+        int relayed;
+    };
+    const Step steps[] = {
+        {kA, kC, kIdC, 5, 4}, // the device's limit
+        {kB, kC, kIdC, 3, 2}, // the address's limit: 4 + 2
+        {kC, kA, kIdA, 1, 1}, // another device at another address
+    };
+    for (const auto& step : steps) {
+        int relayed = 0;
+        for (int i = 0; i < step.calls; ++i) {
+            relayed += relayedCall(step.from, step.target, step.targetId) ? 1 : 0;
+        }
+        EXPECT_EQ(relayed, step.relayed) << "calls from #" << step.from;
+    }
 }
 
 TEST_F(HubTest, AnswersLoseTheRelayTheyCarryUnlessItIsTheCallsOwn)

@@ -70,17 +70,52 @@ TEST(PingPong, AreTwentyBytesWithTheIdTwice)
     EXPECT_EQ(makePingOrPong(Kind::pong, 5)[5], 1);
 }
 
-TEST(RelayBind, CarriesOneToEightyTokenBytes)
+TEST(RelayBind, CarriesOneToEightyTokenBytesPaddedToTheSizeOfItsChallenge)
 {
-    std::array<std::uint8_t, kHeaderSize + kMaxRelayTokenBytes> out{};
-    ASSERT_EQ(writeRelayBind(out, Bytes(80, 't')), 96u);
+    std::array<std::uint8_t, kMaxRelayBindSize> out;
+    out.fill(0xEE);
+    ASSERT_EQ(writeRelayBind(out, Bytes(80, 't')), 112u);
     EXPECT_EQ(out[5], 8);
     EXPECT_EQ(u32(out, 6), 0u);
     EXPECT_EQ(u16(out, 12), 1);
     EXPECT_EQ(u16(out, 14), 80);
     EXPECT_EQ(out[95], 't');
+    EXPECT_EQ(Bytes(out.begin() + 96, out.end()), Bytes(16, 0));
+    const auto parsed = parseDatagram(out);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->payload.size(), 80u) << "the padding lies beyond the payload";
     EXPECT_EQ(writeRelayBind(out, Bytes(81, 't')), 0u);
     EXPECT_EQ(writeRelayBind(out, Bytes{}), 0u);
+}
+
+TEST(RelayChallenge, ChallengeAndProofCarryTheNonceThenTheToken)
+{
+    RelayNonce nonce;
+    for (std::size_t i = 0; i < nonce.size(); ++i) {
+        nonce[i] = static_cast<std::uint8_t>(0xA0 + i);
+    }
+    std::array<std::uint8_t, kMaxRelayChallengeSize> out{};
+    ASSERT_EQ(writeRelayChallenge(out, Kind::relayChallenge, nonce, Bytes{'t', 'o', 'k'}), 35u);
+    Bytes expected{'A', 'U', 'R', 'P', 1, 9, 0, 0, 0, 0, 0, 0, 0, 1, 0, 19};
+    expected.resize(35);
+    std::copy(nonce.begin(), nonce.end(), expected.begin() + 16);
+    std::copy_n("tok", 3, expected.begin() + 32);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 35), expected);
+    EXPECT_EQ(writeRelayBind(out, Bytes{'t', 'o', 'k'}), 35u) << "a bind is as large as its challenge";
+
+    const auto parsed = parseRelayChallenge(*parseDatagram(std::span(expected)));
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->nonce, nonce);
+    EXPECT_EQ(Bytes(parsed->token.begin(), parsed->token.end()), (Bytes{'t', 'o', 'k'}));
+
+    EXPECT_EQ(writeRelayChallenge(out, Kind::relayProof, nonce, Bytes(80, 't')), kMaxRelayChallengeSize);
+    EXPECT_EQ(out[5], 10);
+    EXPECT_TRUE(parseRelayChallenge(*parseDatagram(out)));
+    EXPECT_EQ(writeRelayChallenge(out, Kind::relayProof, nonce, Bytes(81, 't')), 0u);
+    EXPECT_EQ(writeRelayChallenge(out, Kind::relayProof, nonce, Bytes{}), 0u);
+    Bytes nonceOnly(expected.begin(), expected.end() - 3);
+    putU16(nonceOnly, 14, 16);
+    EXPECT_FALSE(parseRelayChallenge(*parseDatagram(nonceOnly))) << "no token";
 }
 
 TEST(Chunker, CutsAt1100BytesUpTo65535Chunks)
