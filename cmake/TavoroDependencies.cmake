@@ -7,6 +7,7 @@ find_package(nlohmann_json 3.11 REQUIRED)
 find_package(spdlog REQUIRED)
 find_package(CLI11 REQUIRED)
 find_package(PkgConfig REQUIRED)
+pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
 
 # Asio is used header-only, with the separately compiled parts kept in one translation unit each
 # where possible; BOOST_ASIO_NO_DEPRECATED keeps the interface small.

@@ -7,7 +7,7 @@ packages=(
   # toolchain
   build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev
   # libraries
-  libboost-dev libssl-dev nlohmann-json3-dev libspdlog-dev libfmt-dev libcli11-dev
+  libboost-dev libssl-dev libsqlite3-dev nlohmann-json3-dev libspdlog-dev libfmt-dev libcli11-dev
   libavcodec-dev libavutil-dev libavformat-dev libswscale-dev libyuv-dev
   libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-xfixes0-dev libxcb-damage0-dev
   libxcb-xtest0-dev libxcb-keysyms1-dev x11proto-dev

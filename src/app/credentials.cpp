@@ -17,6 +17,17 @@ std::string RemoteController::getOrMakeDeviceId()
     return id;
 }
 
+std::string RemoteController::getOrMakeDeviceKey()
+{
+    auto stored = services_.settings.get("device_key");
+    if (stored && stored->is_string() && isValidStoredDeviceKey(stored->get<std::string>())) {
+        return stored->get<std::string>();
+    }
+    auto key = makeDeviceKey(services_.random);
+    services_.settings.set("device_key", key);
+    return key;
+}
+
 std::string RemoteController::formattedId() const { return formatId(deviceId.get()); }
 
 void RemoteController::copyId()

@@ -1,6 +1,9 @@
 #include "app/identity.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
+#include <span>
 
 namespace tavoro::app {
 namespace {
@@ -10,7 +13,40 @@ bool allDigits(std::string_view text)
     return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+constexpr std::string_view kBase64Url = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+
+std::string base64UrlWithoutPadding(std::span<const std::uint8_t> bytes)
+{
+    std::string text;
+    std::uint32_t bits = 0;
+    int pending = 0; // bits in `bits` not yet written
+    for (std::uint8_t byte : bytes) {
+        bits = (bits << 8) | byte;
+        pending += 8;
+        while (pending >= 6) {
+            pending -= 6;
+            text += kBase64Url[(bits >> pending) & 63];
+        }
+    }
+    if (pending > 0) {
+        text += kBase64Url[(bits << (6 - pending)) & 63];
+    }
+    return text;
+}
+
 } // namespace
+
+std::string makeDeviceKey(platform::SecureRandom& random)
+{
+    std::array<std::uint8_t, 32> bytes{};
+    random.fill(bytes);
+    return base64UrlWithoutPadding(bytes);
+}
+
+bool isValidStoredDeviceKey(std::string_view key)
+{
+    return key.size() == 43 && key.find_first_not_of(kBase64Url) == std::string_view::npos;
+}
 
 bool isValidStoredDeviceId(std::string_view id) { return id.size() == 9 && allDigits(id); }
 

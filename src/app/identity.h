@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-// The rules for device IDs, passwords, phone aliases, call targets and the dialled-peer history.
+// The rules for device IDs and keys, passwords, phone aliases, call targets and the dialled-peer history.
 // Pure functions, callable from any thread.
 namespace tavoro::app {
 
@@ -16,6 +16,10 @@ inline constexpr std::size_t kPeerHistoryLimit = 20;
 bool isValidStoredDeviceId(std::string_view id);
 // Uniform over 100000000 … 999999999.
 std::string makeDeviceId(platform::SecureRandom& random);
+// 32 random bytes in URL-safe Base64 without padding: 43 characters.
+std::string makeDeviceKey(platform::SecureRandom& random);
+// Exactly 43 characters of the URL-safe Base64 alphabet.
+bool isValidStoredDeviceKey(std::string_view key);
 // "123 456 789" for a nine-character ID; anything else unchanged.
 std::string formatId(std::string_view id);
 // Four characters from "0123456789abcdef", each drawn uniformly.

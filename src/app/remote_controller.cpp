@@ -98,7 +98,7 @@ void RemoteController::start()
     // A one-time password is never reused across runs, so it is not read from the store.
     tempPassword.set(pwMode.get() == 1 ? makeTempPassword(services_.random) : loadPassword());
     registrationRefresh();
-    sig_->start(deployment_.serverUrl, deviceId.get(), deployment_.token);
+    sig_->start(deployment_.serverUrl, deviceId.get(), deployment_.token, getOrMakeDeviceKey());
 }
 
 void RemoteController::onWsOpen()

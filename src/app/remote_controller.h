@@ -122,6 +122,8 @@ private:
     signaling::MessageRoutes makeRoutes();
     void registrationRefresh();
     std::string getOrMakeDeviceId();
+    // The secret that proves to the server that deviceId is this installation's own ("device_key").
+    std::string getOrMakeDeviceKey();
     std::string loadPassword();
     void storePassword(const std::string& password);
     void handleRegisterReply(const nlohmann::json& message);

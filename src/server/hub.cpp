@@ -3,6 +3,7 @@
 #include "core/json_fields.h"
 #include "core/log.h"
 #include "protocol/media_frame.h"
+#include "server/device_key_digest.h"
 #include "server/identifiers.h"
 
 #include <array>
@@ -13,6 +14,8 @@ namespace {
 // Texts shown to the user of the installation concerned (the client prefixes "服务器: ").
 constexpr const char* kBadToken = "访问令牌无效";
 constexpr const char* kBadDeviceId = "设备 ID 必须是 9 位数字";
+constexpr const char* kBadDeviceKey = "设备密钥格式不正确";
+constexpr const char* kIdOwned = "设备 ID 已被另一台设备占用";
 constexpr const char* kIdTaken = "该设备 ID 已在其他连接上在线";
 constexpr const char* kOtherId = "此连接已绑定其他设备 ID";
 constexpr const char* kOffline = "对方不在线";
@@ -42,11 +45,12 @@ void logLine(ConnectionId id, const std::string& what)
 
 } // namespace
 
-Hub::Hub(ConnectionSink& sink, RelayAllocator& relays, SmsGateway& sms, platform::SecureRandom& random,
-    const core::Clock& clock, HubConfig config)
+Hub::Hub(ConnectionSink& sink, RelayAllocator& relays, SmsGateway& sms, DeviceKeyStore& deviceKeys,
+    platform::SecureRandom& random, const core::Clock& clock, HubConfig config)
     : sink_(sink)
     , relays_(relays)
     , sms_(sms)
+    , deviceKeys_(deviceKeys)
     , random_(random)
     , clock_(clock)
     , config_(std::move(config))
@@ -165,9 +169,23 @@ void Hub::hello(ConnectionId id, Connection& connection, const Json& msg)
         refuse(id, kBadDeviceId, "malformed device ID");
         return;
     }
+    const auto key = msg.find("device_key");
+    if (key != msg.end() && !(key->is_string() && isDeviceKey(key->get_ref<const std::string&>()))) {
+        refuse(id, kBadDeviceKey, "malformed device key");
+        return;
+    }
+    const std::string deviceKey = key == msg.end() ? std::string() : key->get<std::string>();
+    const Ownership ownership = ownershipOf(deviceId, deviceKey);
+    if (ownership == Ownership::stranger) {
+        refuse(id, kIdOwned, "device " + deviceId + " belongs to another key");
+        return;
+    }
     switch (directory_.claim(id, deviceId)) {
     case Directory::Claim::bound:
         connection.deviceId = deviceId;
+        if (ownership == Ownership::unclaimed && !deviceKey.empty()) {
+            rememberKey(deviceId, deviceKey);
+        }
         logLine(id, "is device " + deviceId);
         return;
     case Directory::Claim::alreadyHeld:
@@ -178,6 +196,24 @@ void Hub::hello(ConnectionId id, Connection& connection, const Json& msg)
     case Directory::Claim::connectionHasAnotherId:
         refuse(id, kOtherId, "already bound to device " + connection.deviceId);
         return;
+    }
+}
+
+Hub::Ownership Hub::ownershipOf(const std::string& deviceId, const std::string& key)
+{
+    const auto stored = deviceKeys_.find(deviceId);
+    if (!stored) {
+        return Ownership::unclaimed;
+    }
+    return !key.empty() && sameDigest(*stored, deviceKeyDigest(key)) ? Ownership::owner : Ownership::stranger;
+}
+
+void Hub::rememberKey(const std::string& deviceId, const std::string& key)
+{
+    // The device is let in all the same: refusing every new device while the store fails would
+    // lock out more than an attacker could.
+    if (!deviceKeys_.add(deviceId, deviceKeyDigest(key))) {
+        log::warn("Tavoro rendezvous: could not store the key of device " + deviceId);
     }
 }
 

@@ -4,6 +4,7 @@
 #include "platform/secure_random.h"
 #include "server/call_relays.h"
 #include "server/connection.h"
+#include "server/device_key_store.h"
 #include "server/directory.h"
 #include "server/rate_limiter.h"
 #include "server/relay_allocator.h"
@@ -31,18 +32,20 @@ struct HubConfig {
 };
 
 // The signaling server's rules, without sockets: "hello" binds a connection to its device ID (one
-// live connection per ID), "register" binds phone aliases, "sms_code_req" issues codes, "call" gets
+// live connection per ID; an ID first claimed with a "device_key" belongs to that key for good, online
+// or not, and a "hello" for it with another key or none is refused), "register" binds phone aliases,
+// "sms_code_req" issues codes, "call" gets
 // a relay allocation unless it calls its own device (and "sms_verified" when it carries a code), the callee's answer to that call
 // gets the same relay (and any other answer loses the "relay" it carries), every other message with "to" is forwarded with "from" set to the sender, and binary relay
 // messages go to the device their marker names. Calls and SMS code requests are rate-limited per
 // connection and per source address (memory for at most `maxTrackedAddresses` addresses).
 //
 // Runs on the signaling thread only: every method, and every call it makes into the sink, the SMS
-// gateway and the relay allocator, happens there.
+// gateway, the device key store and the relay allocator, happens there.
 class Hub final : public ConnectionEvents {
 public:
-    Hub(ConnectionSink& sink, RelayAllocator& relays, SmsGateway& sms, platform::SecureRandom& random,
-        const core::Clock& clock, HubConfig config);
+    Hub(ConnectionSink& sink, RelayAllocator& relays, SmsGateway& sms, DeviceKeyStore& deviceKeys,
+        platform::SecureRandom& random, const core::Clock& clock, HubConfig config);
 
     void opened(ConnectionId id, const ConnectionInfo& info) override;
     void text(ConnectionId id, std::string_view text) override;
@@ -66,6 +69,9 @@ private:
     };
 
     void hello(ConnectionId id, Connection& connection, const Json& msg);
+    enum class Ownership { unclaimed, owner, stranger };
+    Ownership ownershipOf(const std::string& deviceId, const std::string& key);
+    void rememberKey(const std::string& deviceId, const std::string& key);
     void registerAlias(ConnectionId id, const std::string& deviceId, const Json& msg);
     void smsCodeRequest(ConnectionId id, const Connection& requester, const Json& msg);
     void call(ConnectionId id, const Connection& caller, Json& msg, const std::string& to);
@@ -80,6 +86,7 @@ private:
     ConnectionSink& sink_;
     RelayAllocator& relays_;
     SmsGateway& sms_;
+    DeviceKeyStore& deviceKeys_;
     platform::SecureRandom& random_;
     const core::Clock& clock_;
     HubConfig config_;

@@ -8,6 +8,11 @@ namespace {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+bool isBase64UrlSymbol(char c)
+{
+    return isDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' || c == '_';
+}
+
 } // namespace
 
 bool isDeviceId(std::string_view text) { return text.size() == 9 && std::all_of(text.begin(), text.end(), isDigit); }
@@ -21,6 +26,11 @@ bool isPhoneAlias(std::string_view text)
         return true;
     }
     return text[11] == ':' && std::all_of(text.begin() + 12, text.end(), [](char c) { return isDigit(c) || c == ':'; });
+}
+
+bool isDeviceKey(std::string_view text)
+{
+    return text.size() == 43 && std::all_of(text.begin(), text.end(), isBase64UrlSymbol);
 }
 
 std::string phoneNumberOf(std::string_view alias) { return std::string(alias.substr(0, alias.find(':'))); }

@@ -18,6 +18,10 @@ bool isPhoneAlias(std::string_view text);
 // The phone number of an alias: the part before the first ':'.
 std::string phoneNumberOf(std::string_view alias);
 
+// A device key as installations send it: 43 characters from the URL-safe Base64 alphabet (32
+// random bytes, no padding).
+bool isDeviceKey(std::string_view text);
+
 // A relay token: 24 characters from the URL-safe Base64 alphabet (144 random bits).
 std::string makeRelayToken(platform::SecureRandom& random);
 

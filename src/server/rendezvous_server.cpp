@@ -4,6 +4,7 @@
 #include "core/scheduler.h"
 #include "platform/posix/system_random.h"
 #include "server/hub.h"
+#include "server/sqlite_device_key_store.h"
 #include "server/relay_service.h"
 #include "server/stun_service.h"
 #include "server/wss_server.h"
@@ -36,6 +37,14 @@ boost::asio::ip::address_v4 udpAddress(const std::string& listenAddress)
         return boost::asio::ip::address_v4::any();
     }
     return address.to_v4();
+}
+
+std::unique_ptr<DeviceKeyStore> openDeviceKeys(const std::filesystem::path& stateDir, std::string& error)
+{
+    if (stateDir.empty()) {
+        return std::make_unique<MemoryDeviceKeyStore>();
+    }
+    return SqliteDeviceKeyStore::open(stateDir / "device_keys.sqlite3", error);
 }
 
 } // namespace
@@ -73,12 +82,16 @@ bool RendezvousServer::start(std::string& error)
 
 bool RendezvousServer::startSignaling(std::string& error)
 {
+    deviceKeys_ = openDeviceKeys(config_.stateDir, error);
+    if (!deviceKeys_) {
+        return false;
+    }
     wss_ = std::make_unique<WssServer>(signalingLoop_.context());
     HubConfig hubConfig;
     hubConfig.accessToken = config_.accessToken;
     hubConfig.publicHost = config_.publicHost;
     hubConfig.callRate = config_.callRate;
-    hub_ = std::make_unique<Hub>(*wss_, *relay_, sms_, *random_, clock_, hubConfig);
+    hub_ = std::make_unique<Hub>(*wss_, *relay_, sms_, *deviceKeys_, *random_, clock_, hubConfig);
     scheduler_ = std::make_unique<core::AsioScheduler>(signalingLoop_.executor());
     return runOn(signalingLoop_, [&] {
         if (!wss_->listen(config_.identity, config_.listenAddress, config_.listenPort, *hub_, error)) {

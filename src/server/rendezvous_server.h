@@ -7,6 +7,7 @@
 #include "tls/certificate.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@ class RepeatingTimer;
 
 namespace tavoro::server {
 
+class DeviceKeyStore;
 class Hub;
 class RelayService;
 class SmsGateway;
@@ -38,10 +40,12 @@ struct ServerConfig {
     std::size_t relaysPerAddress = 16;
     RateLimit callRate; // per connection and per source address
     std::vector<std::string> standingRelayTokens;
+    // Where the device key store lives (device_keys.sqlite3); empty: kept in memory, lost on restart.
+    std::filesystem::path stateDir;
 };
 
 // The whole rendezvous server in one object, on two threads of its own: "rdv.signaling" runs the
-// TLS WebSocket endpoint and the hub (routing, aliases, SMS codes, relay allocation), "rdv.relay"
+// TLS WebSocket endpoint and the hub (routing, device keys, aliases, SMS codes, relay allocation), "rdv.relay"
 // runs the UDP relay and the STUN responder. start() and stop() are called from one controlling
 // thread (the program's main thread, or a test); the getters from any thread after start().
 class RendezvousServer {
@@ -73,6 +77,7 @@ private:
     std::unique_ptr<RelayService> relay_;
     std::unique_ptr<StunService> stun_;
     std::unique_ptr<WssServer> wss_;
+    std::unique_ptr<DeviceKeyStore> deviceKeys_;
     std::unique_ptr<Hub> hub_;
     std::unique_ptr<core::AsioScheduler> scheduler_;
     std::unique_ptr<core::RepeatingTimer> tick_;

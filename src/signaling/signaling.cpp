@@ -20,13 +20,14 @@ Signaling::~Signaling()
     task_.reset();
 }
 
-void Signaling::start(std::string url, std::string deviceId, std::string token)
+void Signaling::start(std::string url, std::string deviceId, std::string token, std::string deviceKey)
 {
     {
         std::lock_guard lock(stateMutex_);
         urlStr_ = std::move(url);
         deviceId_ = std::move(deviceId);
         token_ = std::move(token);
+        deviceKey_ = std::move(deviceKey);
     }
     wantConnected_ = true;
     openSocket();
@@ -86,6 +87,9 @@ void Signaling::sendHello()
     {
         std::lock_guard lock(stateMutex_);
         hello = {{"device_id", deviceId_}, {"token", token_}, {"role", "client"}, {"version", kVersion}, {"os", kOs}};
+        if (!deviceKey_.empty()) {
+            hello["device_key"] = deviceKey_;
+        }
     }
     send("hello", std::move(hello));
 }

@@ -25,8 +25,8 @@ namespace tavoro::signaling {
 // the four callbacks run there. send(), sendBinary(), connected() and setRegistration() are safe from
 // any thread; start() and forceReconnect() too. Reconnect timers run on the main scheduler given at
 // construction. The callbacks are set before start() and never change afterwards.
-// Locks: seqLock_ guards seq_ and orders sends; stateMutex_ guards task_, urlStr_, deviceId_, token_,
-// phone_, smsAuth_ and backoff_; connected_ and wantConnected_ are atomics. seqLock_ is taken before
+// Locks: seqLock_ guards seq_ and orders sends; stateMutex_ guards task_, urlStr_, deviceId_,
+// deviceKey_, token_, phone_, smsAuth_ and backoff_; connected_ and wantConnected_ are atomics. seqLock_ is taken before
 // stateMutex_, never the other way round.
 // Destruction stops the signaling thread first, so no callback runs once the destructor has begun;
 // it must not run on the signaling thread itself.
@@ -46,7 +46,9 @@ public:
     std::function<void(const std::string& reason)> onClose;
 
     // Sets the endpoint and the introduction, marks the connection wanted and opens the socket.
-    void start(std::string url, std::string deviceId, std::string token);
+    // deviceKey is the installation's secret that proves to the server that the ID is its own (sent
+    // in "hello" as "device_key"; empty: not sent).
+    void start(std::string url, std::string deviceId, std::string token, std::string deviceKey);
 
     // Sends {payload…, "type": type, "seq": n}. Dropped silently when payload is not an object, when it
     // cannot be serialised, or when there is no socket.
@@ -90,6 +92,7 @@ private:
     std::shared_ptr<WebSocketTask> task_;
     std::string urlStr_;
     std::string deviceId_;
+    std::string deviceKey_;
     std::string token_;
     std::string phone_;
     bool smsAuth_ = false;

@@ -290,10 +290,14 @@ bool WssTestClient::isOpen() const
     return state_->open;
 }
 
-bool WssTestClient::hello(const std::string& deviceId, const std::string& token)
+bool WssTestClient::hello(const std::string& deviceId, const std::string& token, const std::string& deviceKey)
 {
-    sendJson({{"type", "hello"}, {"device_id", deviceId}, {"token", token}, {"role", "client"}, {"version", "0.58.20"},
-        {"os", "linux"}});
+    nlohmann::json hello = {{"type", "hello"}, {"device_id", deviceId}, {"token", token}, {"role", "client"},
+        {"version", "0.58.20"}, {"os", "linux"}};
+    if (!deviceKey.empty()) {
+        hello["device_key"] = deviceKey;
+    }
+    sendJson(hello);
     sendJson({{"type", "hello_probe"}, {"to", deviceId}});
     while (auto msg = nextJson()) {
         const std::string type = msg->is_object() ? msg->value("type", "") : "";

@@ -61,9 +61,10 @@ public:
     void close();
     bool isOpen() const;
 
-    // "hello" with this ID and token, then a message to itself that comes back once the server has
-    // bound the ID. False when the server answered something else (an "error") or closed.
-    bool hello(const std::string& deviceId, const std::string& token = "qxm");
+    // "hello" with this ID, token and device key (empty: none), then a message to itself that comes
+    // back once the server has bound the ID. False when the server answered something else (an
+    // "error") or closed.
+    bool hello(const std::string& deviceId, const std::string& token = "qxm", const std::string& deviceKey = "");
 
     struct State;
 

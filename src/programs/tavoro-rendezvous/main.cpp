@@ -62,6 +62,7 @@ server::ServerConfig configFrom(const server::ServerOptions& options, tls::PemId
     config.relaysPerAddress = options.relaysPerAddress;
     config.callRate = server::RateLimit{options.callBurst, options.callRate};
     config.standingRelayTokens = options.relayTokens;
+    config.stateDir = options.stateDir;
     return config;
 }
 

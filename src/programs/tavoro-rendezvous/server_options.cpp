@@ -75,7 +75,7 @@ ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out,
     app.add_option("--stun-port", options.stunPort, "STUN responder port (0: any free port)")->capture_default_str();
     app.add_option("--public-host", options.publicHost,
         "relay host given to callers (default: the address their connection came in on)");
-    app.add_option("--state-dir", stateDir, "folder for the certificate, key and SMS file (default: "
+    app.add_option("--state-dir", stateDir, "folder for the certificate, key, SMS file and device key store (default: "
             + defaultStateDir().string() + ")");
     app.add_option("--token", options.token, "application access token that \"hello\" must carry")
         ->capture_default_str();

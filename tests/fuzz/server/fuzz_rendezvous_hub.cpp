@@ -63,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckingSink sink;
     AnyRelay relays;
     NoSms sms;
-    server::Hub hub(sink, relays, sms, random, clock, server::HubConfig{});
+    server::MemoryDeviceKeyStore deviceKeys;
+    server::Hub hub(sink, relays, sms, deviceKeys, random, clock, server::HubConfig{});
 
     for (server::ConnectionId id = 0; id < 3; ++id) {
         hub.opened(id, {"192.0.2.1:4000", "192.0.2.2", "192.0.2.1"});

@@ -52,7 +52,7 @@ protected:
         auto sig = std::make_unique<Signaling>(std::make_shared<TlsWebSocketConnector>(pin), scheduler);
         events.attach(*sig);
         sig->setRegistration(phone, false);
-        sig->start("wss://127.0.0.1:" + std::to_string(server->wssPort()) + "/ws", kSelf, "qxm");
+        sig->start("wss://127.0.0.1:" + std::to_string(server->wssPort()) + "/ws", kSelf, "qxm", std::string(43, 'k'));
         return sig;
     }
 

@@ -27,6 +27,16 @@ TEST(IdentityRules, DeviceIdsAreNineDigitsWithoutLeadingZero)
     }
 }
 
+TEST(IdentityRules, DeviceKeysAreThirtyTwoBytesInUrlSafeBase64WithoutPadding)
+{
+    platform::fake::SequenceRandom bytes({0x00, 0x10, 0x83, 0xFB, 0xEF, 0xFF});
+    EXPECT_EQ(makeDeviceKey(bytes), "ABCD--__ABCD--__ABCD--__ABCD--__ABCD--__ABA");
+    for (const auto* bad : {"ABCD--__ABCD--__ABCD--__ABCD--__ABCD--__AB", "ABCD--__ABCD--__ABCD--__ABCD--__ABCD--__AB=",
+             "ABCD++//ABCD--__ABCD--__ABCD--__ABCD--__ABA", ""}) {
+        EXPECT_FALSE(isValidStoredDeviceKey(bad)) << bad;
+    }
+}
+
 TEST(IdentityRules, FormattingAndTargets)
 {
     EXPECT_EQ(formatId("12345678"), "12345678") << "only nine-digit IDs are grouped";
@@ -90,6 +100,28 @@ TEST_F(ControllerTest, AnInvalidStoredIdIsReplacedAndStored)
     c->copyId();
     EXPECT_EQ(pasteboard.text(), "987654321");
     EXPECT_EQ(c->status.get(), "已复制 ID 到剪贴板");
+}
+
+TEST_F(ControllerTest, TheDeviceKeyIsMadeOnceKeptAndSentInEveryHello)
+{
+    settings.set("device_key", std::string(42, 'k'));
+    startOnline();
+    const auto stored = settings.get("device_key");
+    ASSERT_TRUE(stored && stored->is_string() && isValidStoredDeviceKey(stored->get<std::string>())) << "replaced";
+    connector->last()->fireClose(1006);
+    scheduler.advance(std::chrono::seconds(1));
+    ASSERT_EQ(connector->count(), 2u);
+    connector->last()->fireOpen();
+
+    auto restarted = makeController();
+    restarted->start();
+    connector->last()->fireOpen();
+    const auto hellos = sentOfType("hello");
+    ASSERT_EQ(hellos.size(), 3u) << "start, reconnect, restart";
+    for (const auto& hello : hellos) {
+        EXPECT_EQ(hello["device_key"], *stored);
+    }
+    EXPECT_EQ(settings.get("device_key"), stored);
 }
 
 TEST_F(ControllerTest, SetPasswordTrimsAndIgnoresBlankOrUnchangedInput)

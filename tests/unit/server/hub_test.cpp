@@ -2,6 +2,7 @@
 
 #include "platform/fake/manual_clock.h"
 #include "platform/fake/sequence_random.h"
+#include "server/device_key_digest.h"
 #include "server/relay_table.h"
 #include "support/relay_datagrams.h"
 
@@ -98,7 +99,7 @@ protected:
     Hub& hub()
     {
         if (!hub_) {
-            hub_ = std::make_unique<Hub>(sink, *allocator, sms, random, clock, config);
+            hub_ = std::make_unique<Hub>(sink, *allocator, sms, deviceKeys, random, clock, config);
         }
         return *hub_;
     }
@@ -135,6 +136,7 @@ protected:
     FakeRelays relays;
     RelayAllocator* allocator = &relays; // the one the hub is made with
     RecordingSms sms;
+    MemoryDeviceKeyStore deviceKeys;
     HubConfig config;
 
 private:
@@ -186,6 +188,58 @@ TEST_F(HubTest, OneLiveConnectionPerIdAndTheHolderKeepsIt)
     online(kC, kIdA);
     EXPECT_FALSE(sink.wasClosed(kC));
     EXPECT_EQ(hub().onlineCount(), 1u);
+}
+
+TEST_F(HubTest, AnIdFirstClaimedWithAKeyBelongsToThatKeyOnlineOrNot)
+{
+    const std::string k1(43, 'a');
+    const std::string k2 = std::string(42, 'a') + "_";
+    const json none = nullptr;
+    constexpr const char* kBound = nullptr;
+    constexpr const char* kOwned = "设备 ID 已被另一台设备占用";
+    constexpr const char* kMalformed = "设备密钥格式不正确";
+    constexpr const char* kOnline = "该设备 ID 已在其他连接上在线";
+    struct Step {
+        ConnectionId connection;
+        std::string deviceId;
+        json key;            // null: no "device_key"
+        const char* refusal; // null: bound
+        bool leaves;         // a bound connection closes after the step
+    };
+    const Step steps[] = {
+        {kA, kIdA, none, kBound, true}, // without a key an ID stays free for anyone
+        {kB, kIdB, none, kBound, false},
+        {kC, kIdB, k1, kOnline, true}, // refused: k1 is not stored for kIdB
+        {kA, kIdA, k2, kBound, true},  // k2 owns kIdA from now on, offline too
+        {kA, kIdA, k1, kOwned, true},
+        {kA, kIdA, none, kOwned, true},
+        {kA, kIdA, std::string(42, 'a'), kMalformed, true},
+        {kA, kIdA, k1 + "=", kMalformed, true},
+        {kA, kIdA, std::string(42, 'a') + "+", kMalformed, true},
+        {kA, kIdA, 12345, kMalformed, true},
+        {kA, kIdA, "", kMalformed, true},
+        {kA, kIdA, k2, kBound, false},
+        {kC, kIdA, k1, kOwned, true}, // and while the owner is online
+    };
+    for (const auto& step : steps) {
+        sink.closed.clear();
+        open(step.connection);
+        json hello = {{"type", "hello"}, {"device_id", step.deviceId}, {"token", "qxm"}};
+        if (!step.key.is_null()) {
+            hello["device_key"] = step.key;
+        }
+        send(step.connection, hello);
+        const auto where = step.deviceId + " with key " + step.key.dump();
+        EXPECT_EQ(sink.wasClosed(step.connection), step.refusal != nullptr) << where;
+        if (step.refusal) {
+            EXPECT_EQ(lastTo(step.connection)["err"]["message"], step.refusal) << where;
+        }
+        if (step.leaves) {
+            hub().closed(step.connection);
+        }
+    }
+    EXPECT_EQ(deviceKeys.find(kIdA), deviceKeyDigest(k2)) << "only a digest is kept";
+    EXPECT_EQ(deviceKeys.find(kIdB), std::nullopt);
 }
 
 TEST_F(HubTest, ConnectionsThatNeverSayHelloAreClosedAfterThirtySeconds)

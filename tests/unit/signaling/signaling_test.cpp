@@ -44,7 +44,7 @@ protected:
 
 TEST_F(SignalingTest, ReconnectWaitsGrowToFifteenSecondsAndResetAfterAnOpen)
 {
-    sig.start("wss://example.test:8443/ws", "123456789", "qxm");
+    sig.start("wss://example.test:8443/ws", "123456789", "qxm", "");
     ASSERT_EQ(connector->count(), 1u);
     std::vector<std::chrono::milliseconds> expected{1s, 2s, 4s, 8s, 15s, 15s, 15s};
     for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -67,7 +67,7 @@ TEST_F(SignalingTest, ReconnectWaitsGrowToFifteenSecondsAndResetAfterAnOpen)
 
 TEST_F(SignalingTest, EventsOfAStaleTaskChangeNothing)
 {
-    sig.start("wss://example.test:8443/ws", "123456789", "");
+    sig.start("wss://example.test:8443/ws", "123456789", "", "");
     auto old = connector->last();
     old->fireOpen();
     sig.forceReconnect();
@@ -95,7 +95,7 @@ TEST_F(SignalingTest, ForcedReconnectResetsTheBackoffAndAnEarlierTimerOpensNothi
     sig.forceReconnect();
     EXPECT_EQ(connector->count(), 0u) << "no connection is wanted yet";
 
-    sig.start("wss://example.test:8443/ws", "123456789", "");
+    sig.start("wss://example.test:8443/ws", "123456789", "", "");
     connector->last()->fireError("refused");
     scheduler.advance(1s);
     connector->last()->fireError("refused");
@@ -112,7 +112,7 @@ TEST_F(SignalingTest, ForcedReconnectResetsTheBackoffAndAnEarlierTimerOpensNothi
 TEST_F(SignalingTest, AnUnparseableUrlOpensNothingAndArmsNoRetry)
 {
     for (const auto* url : {"", "https://example.test/ws", "wss://", "wss://host:0/ws", "wss://host:70000/ws", "wss://a b/ws"}) {
-        sig.start(url, "123456789", "");
+        sig.start(url, "123456789", "", "");
     }
     EXPECT_EQ(connector->count(), 0u);
     EXPECT_EQ(scheduler.pendingCount(), 0u);
@@ -122,12 +122,12 @@ TEST_F(SignalingTest, AnUnparseableUrlOpensNothingAndArmsNoRetry)
 TEST_F(SignalingTest, OpenIntroducesTheInstallationWithExactlyTheseKeys)
 {
     sig.setRegistration("13800000000:2", true);
-    sig.start("wss://example.test:8443/ws", "123456789", "qxm");
+    sig.start("wss://example.test:8443/ws", "123456789", "qxm", "the-device-key");
     connector->last()->fireOpen();
     auto sent = parsed(connector->last()->texts());
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[0], json({{"type", "hello"}, {"seq", 1}, {"device_id", "123456789"}, {"token", "qxm"},
-                           {"role", "client"}, {"version", "0.58.20"}, {"os", "linux"}}));
+                           {"role", "client"}, {"version", "0.58.20"}, {"os", "linux"}, {"device_key", "the-device-key"}}));
     EXPECT_EQ(sent[1], json({{"type", "register"}, {"seq", 2}, {"visible", true}, {"password_hash", ""}, {"salt", ""},
                            {"phone", "13800000000:2"}, {"sms_auth", true}}));
     EXPECT_EQ(opens, 1);
@@ -140,7 +140,7 @@ TEST_F(SignalingTest, OpenIntroducesTheInstallationWithExactlyTheseKeys)
 
 TEST_F(SignalingTest, SequenceNumbersContinueAcrossReconnectsAndTypeWins)
 {
-    sig.start("wss://example.test:8443/ws", "123456789", "qxm");
+    sig.start("wss://example.test:8443/ws", "123456789", "qxm", "");
     connector->last()->fireOpen();
     sig.send("sms_code_req", {{"to", "13800000000"}, {"type", "forged"}, {"seq", 99}});
     connector->last()->fireClose(1001);
@@ -159,7 +159,7 @@ TEST_F(SignalingTest, SequenceNumbersContinueAcrossReconnectsAndTypeWins)
 
 TEST_F(SignalingTest, ConcurrentSendersKeepNumberAndSendingOrderTogether)
 {
-    sig.start("wss://example.test:8443/ws", "123456789", "");
+    sig.start("wss://example.test:8443/ws", "123456789", "", "");
     std::vector<std::thread> senders;
     for (int t = 0; t < 4; ++t) {
         senders.emplace_back([this, t] {
@@ -180,12 +180,13 @@ TEST_F(SignalingTest, ConcurrentSendersKeepNumberAndSendingOrderTogether)
 
 TEST_F(SignalingTest, IncomingTextIsParsedLenientlyAndBadTextIsDropped)
 {
-    sig.start("wss://example.test:8443/ws", "123456789", "");
+    sig.start("wss://example.test:8443/ws", "123456789", "", "");
     auto task = connector->last();
     task->fireOpen();
     auto sent = parsed(task->texts());
     ASSERT_EQ(sent.size(), 1u) << "without a token only hello is sent";
     EXPECT_EQ(sent[0]["token"], "");
+    EXPECT_FALSE(sent[0].contains("device_key")) << "no key, no field";
     task->fireText(R"({"from":"1"})");
     task->fireText(R"({"type":7})");
     task->fireText("{not json");
