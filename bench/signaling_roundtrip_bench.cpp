@@ -61,7 +61,7 @@ struct EchoRig {
             ++received;
             echoed.notify_all();
         };
-        sig.start("wss://127.0.0.1:" + std::to_string(server.wssPort()) + "/ws", kSelf, "qxm");
+        sig.start("wss://127.0.0.1:" + std::to_string(server.wssPort()) + "/ws", kSelf, "qxm", "");
         std::unique_lock lock(mutex);
         echoed.wait(lock, [&] { return open; });
     }
