@@ -71,7 +71,9 @@ bool RendezvousServer::start(std::string& error)
 
 bool RendezvousServer::startSignaling(std::string& error)
 {
-    wss_ = std::make_unique<WssServer>(signalingLoop_.context());
+    WssLimits limits;
+    limits.maxPerAddress = config_.maxPerAddress;
+    wss_ = std::make_unique<WssServer>(signalingLoop_.context(), limits);
     HubConfig hubConfig;
     hubConfig.accessToken = config_.accessToken;
     hubConfig.publicHost = config_.publicHost;
@@ -82,7 +84,10 @@ bool RendezvousServer::startSignaling(std::string& error)
         if (!wss_->listen(config_.identity, config_.listenAddress, config_.listenPort, *hub_, error)) {
             return false;
         }
-        tick_ = std::make_unique<core::RepeatingTimer>(*scheduler_, std::chrono::seconds(1), [this] { hub_->tick(); });
+        tick_ = std::make_unique<core::RepeatingTimer>(*scheduler_, std::chrono::seconds(1), [this] {
+            hub_->tick();
+            wss_->tick();
+        });
         return true;
     });
 }

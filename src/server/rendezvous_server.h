@@ -34,6 +34,7 @@ struct ServerConfig {
     tls::PemIdentity identity;
     double relayRateMbit = 100;
     RateLimit callRate; // per connection and per source address
+    std::size_t maxPerAddress = 256; // connections one source address may hold
     std::vector<std::string> standingRelayTokens;
 };
 

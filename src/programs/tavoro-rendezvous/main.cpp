@@ -60,6 +60,7 @@ server::ServerConfig configFrom(const server::ServerOptions& options, tls::PemId
     config.relayRateMbit = options.relayRateMbit;
     config.callRate = server::RateLimit{options.callBurst, options.callRate};
     config.standingRelayTokens = options.relayTokens;
+    config.maxPerAddress = options.maxPerAddress;
     return config;
 }
 

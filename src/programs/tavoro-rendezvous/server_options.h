@@ -23,6 +23,7 @@ struct ServerOptions {
     double relayRateMbit = 100;
     double callRate = 1;   // calls a second after the burst, per connection and per source address
     double callBurst = 10;
+    std::size_t maxPerAddress = 256; // connections one source address may hold
     std::vector<std::string> relayTokens; // standing relay sessions
 };
 
