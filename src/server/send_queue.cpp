@@ -5,7 +5,7 @@ namespace tavoro::server {
 std::size_t SendQueue::costOf(const Item& item)
 {
     if (const auto* text = std::get_if<std::string>(&item)) {
-        return costOf(text->size());
+        return costOf(*text);
     }
     const auto& bytes = std::get<SharedBytes>(item);
     return bytes ? costOf(bytes->size()) : 0;
@@ -13,7 +13,7 @@ std::size_t SendQueue::costOf(const Item& item)
 
 SendQueue::Push SendQueue::pushText(std::string text)
 {
-    const std::size_t cost = costOf(text.size());
+    const std::size_t cost = costOf(text);
     if (textBytes_ + cost > limits_.maxTextBytes) {
         return Push::overflow;
     }
@@ -42,7 +42,7 @@ std::optional<SendQueue::Item> SendQueue::pop()
     if (!text_.empty()) {
         std::string text = std::move(text_.front());
         text_.pop_front();
-        textBytes_ -= costOf(text.size());
+        textBytes_ -= costOf(text);
         return Item(std::move(text));
     }
     if (!binary_.empty()) {

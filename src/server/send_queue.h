@@ -25,10 +25,11 @@ public:
     enum class Push { queued, dropped, overflow };
     using Item = std::variant<std::string, SharedBytes>;
 
-    // What one queued message of `size` bytes holds in memory: a short reply costs several times its
-    // length in string, allocator and deque bookkeeping, so counting bare bytes would let a flood of
-    // small replies hold far more than the limit.
-    static constexpr std::size_t costOf(std::size_t size) { return size + kPerMessageCost; }
+    // What one queued message holds in memory: a short reply costs several times its length in
+    // string, allocator and deque bookkeeping, and a text built by appending may have room for twice
+    // its length; counting bare bytes would let a flood of small replies hold far more than the limit.
+    static constexpr std::size_t costOf(std::size_t allocated) { return allocated + kPerMessageCost; }
+    static std::size_t costOf(const std::string& text) { return costOf(text.capacity()); }
     static std::size_t costOf(const Item& item);
 
     explicit SendQueue(Limits limits = {}) : limits_(limits) {}

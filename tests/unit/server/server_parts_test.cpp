@@ -57,18 +57,19 @@ TEST(Identifiers, NestingDepthIgnoresBracketsInStrings)
 
 SharedBytes bytesOf(std::size_t n) { return std::make_shared<const std::vector<std::uint8_t>>(n, 0xAB); }
 
-// Limits in units of what one message of n bytes costs, so that the cases read in messages.
+// Limits in units of what one message costs, so that the cases read in messages.
 constexpr std::size_t cost(std::size_t n) { return SendQueue::costOf(n); }
+std::size_t cost(const std::string& text) { return SendQueue::costOf(text); }
 
 TEST(SendQueue, TextGoesFirstAndMediaIsDroppedBeforeText)
 {
-    SendQueue queue(SendQueueLimits{cost(100), cost(40) + cost(10)});
+    SendQueue queue(SendQueueLimits{cost(std::string(100, 'a')), cost(40) + cost(10)});
     EXPECT_EQ(queue.pushBinary(bytesOf(40)), SendQueue::Push::queued);
     EXPECT_EQ(queue.pushBinary(bytesOf(20)), SendQueue::Push::dropped) << "over the binary share";
     EXPECT_EQ(queue.pushBinary(bytesOf(10)), SendQueue::Push::queued);
     EXPECT_EQ(queue.pushText("hello"), SendQueue::Push::queued);
     EXPECT_EQ(queue.droppedBinary(), 1u);
-    EXPECT_EQ(queue.queuedBytes(), cost(40) + cost(10) + cost(5));
+    EXPECT_EQ(queue.queuedBytes(), cost(40) + cost(10) + cost(std::string("hello")));
 
     auto first = queue.pop();
     ASSERT_TRUE(first);
@@ -82,10 +83,12 @@ TEST(SendQueue, TextGoesFirstAndMediaIsDroppedBeforeText)
 
 TEST(SendQueue, ALargeMediaMessageFitsAnEmptyShareAndTextOverflowMeansClose)
 {
-    SendQueue queue(SendQueueLimits{cost(60) + cost(40), cost(50)});
+    const std::string a(60, 'a');
+    const std::string b(40, 'b');
+    SendQueue queue(SendQueueLimits{cost(a) + cost(b), cost(50)});
     EXPECT_EQ(queue.pushBinary(bytesOf(80)), SendQueue::Push::queued) << "one message of any allowed size";
-    EXPECT_EQ(queue.pushText(std::string(60, 'a')), SendQueue::Push::queued);
-    EXPECT_EQ(queue.pushText(std::string(40, 'b')), SendQueue::Push::queued);
+    EXPECT_EQ(queue.pushText(a), SendQueue::Push::queued);
+    EXPECT_EQ(queue.pushText(b), SendQueue::Push::queued);
     EXPECT_EQ(queue.pushText("c"), SendQueue::Push::overflow);
     queue.pop();
     EXPECT_EQ(queue.pushText("c"), SendQueue::Push::queued);
@@ -94,10 +97,15 @@ TEST(SendQueue, ALargeMediaMessageFitsAnEmptyShareAndTextOverflowMeansClose)
     EXPECT_FALSE(queue.pop());
 }
 
-TEST(SendQueue, AFloodOfEmptyRepliesStillFillsTheQueue)
+TEST(SendQueue, WhatATextHoldsCountsNotOnlyItsLength)
 {
+    std::string roomy(10, 'x');
+    roomy.reserve(1000);
+    SendQueue roomyQueue(SendQueueLimits{cost(500), 0});
+    EXPECT_EQ(roomyQueue.pushText(std::move(roomy)), SendQueue::Push::overflow) << "its spare capacity is memory too";
+
     SendQueue queue(SendQueueLimits{1024 * 1024, 0});
-    int queued = 0;
+    int queued = 0; // a flood of empty replies still fills the queue
     while (queued <= 1024 * 1024 && queue.pushText("") == SendQueue::Push::queued) {
         ++queued;
     }
