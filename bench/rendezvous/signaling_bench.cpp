@@ -23,7 +23,8 @@ int benchConnections(int count)
     const long files = raiseFileLimit();
     std::cout << "open-file limit " << files << " (each side needs one descriptor per connection)\n";
     test::TempDir state;
-    const auto server = startRendezvous(state);
+    // Every client comes from 127.0.0.1.
+    const auto server = startRendezvous(state, {"--max-per-address", std::to_string(count)});
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const long before = residentKiB(server.process->pid());
 
