@@ -117,6 +117,7 @@ public:
     DescriptorReserve reserve_;
     LogThrottle refusedAddressLog_;
     LogThrottle outOfDescriptorsLog_;
+    LogThrottle acceptFailedLog_;
 
 private:
     void accept();
@@ -385,13 +386,13 @@ void Session::onWritten(const beast::error_code& ec)
 
 void Session::account()
 {
-    const std::size_t now = queue_.queuedBytes() + inFlightBytes_;
-    if (now > accounted_) {
-        server_.budget_.add(now - accounted_);
+    const std::size_t held = queue_.queuedBytes() + inFlightBytes_;
+    if (held > accounted_) {
+        server_.budget_.add(held - accounted_);
     } else {
-        server_.budget_.remove(accounted_ - now);
+        server_.budget_.remove(accounted_ - held);
     }
-    accounted_ = now;
+    accounted_ = held;
 }
 
 // What can no longer be written is given back at once, not when the last handler lets go of this.
@@ -517,7 +518,9 @@ void WssServer::Impl::onAccepted(tcp::socket socket)
 void WssServer::Impl::onAcceptFailed(const beast::error_code& ec)
 {
     if (!outOfDescriptors(ec)) {
-        log::warn("Tavoro rendezvous: accept failed: " + ec.message());
+        if (acceptFailedLog_.occurred(now())) {
+            log::warn("Tavoro rendezvous: accept failed: " + ec.message());
+        }
         retryAccept();
         return;
     }
