@@ -2,28 +2,16 @@
 // comparison) as separate processes and prints figures.
 //   rendezvous_bench connections [N]         N idle TLS WebSocket connections: time, server memory
 //   rendezvous_bench routing [PAIRS] [S]     routed messages per second between PAIRS client pairs
+//   rendezvous_bench flood [N]               N clients that never read their answers: server memory
 //   rendezvous_bench relay [S] [MBIT]        UDP relay throughput with 1116-byte datagrams
 //   rendezvous_bench coturn [S]              the same through coturn's TURN relay (ChannelData)
 #include "bench_support.h"
 
-#include <fstream>
 #include <iostream>
 #include <sys/resource.h>
 #include <unistd.h>
 
 namespace tavoro::bench {
-
-long residentKiB(pid_t pid)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.starts_with("VmRSS:")) {
-            return std::stol(line.substr(6));
-        }
-    }
-    return -1;
-}
 
 long raiseFileLimit()
 {
@@ -47,13 +35,16 @@ int main(int argc, char** argv)
     if (what == "routing") {
         return benchRouting(static_cast<int>(arg(2, 100)), static_cast<int>(arg(3, 5)));
     }
+    if (what == "flood") {
+        return benchFlood(static_cast<int>(arg(2, 20)));
+    }
     if (what == "relay") {
         return benchRelay(static_cast<int>(arg(2, 5)), arg(3, 100000));
     }
     if (what == "coturn") {
         return benchCoturn(static_cast<int>(arg(2, 5)));
     }
-    std::cerr << "usage: rendezvous_bench connections [N] | routing [PAIRS] [SECONDS] | relay [SECONDS] [MBIT] | "
+    std::cerr << "usage: rendezvous_bench connections [N] | routing [PAIRS] [SECONDS] | flood [N] | relay [SECONDS] [MBIT] | "
                  "coturn [SECONDS]\n";
     return 2;
 }

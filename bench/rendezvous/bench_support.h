@@ -17,13 +17,13 @@ inline test::RendezvousProcess startRendezvous(const test::TempDir& state, const
     return test::startRendezvous(TAVORO_RENDEZVOUS_PATH, args);
 }
 
-// Resident memory of a process in KiB, from /proc/PID/status.
-long residentKiB(pid_t pid);
+using test::residentKiB;
 // Raises this process's open-file limit to its hard limit; returns the new soft limit.
 long raiseFileLimit();
 
 int benchConnections(int count);
 int benchRouting(int pairs, int seconds);
+int benchFlood(int clients);
 int benchRelay(int seconds, double rateMbit);
 int benchCoturn(int seconds);
 

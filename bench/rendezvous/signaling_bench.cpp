@@ -23,7 +23,8 @@ int benchConnections(int count)
     const long files = raiseFileLimit();
     std::cout << "open-file limit " << files << " (each side needs one descriptor per connection)\n";
     test::TempDir state;
-    const auto server = startRendezvous(state);
+    // Every client comes from 127.0.0.1.
+    const auto server = startRendezvous(state, {"--max-per-address", std::to_string(count)});
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const long before = residentKiB(server.process->pid());
 
@@ -141,6 +142,59 @@ int benchRouting(int pairs, int seconds)
               << "routed " << routed << " messages in " << elapsed << " s: " << static_cast<long>(routed / elapsed)
               << " messages/s; server CPU " << 100.0 * serverCpu / elapsed << " % of one core\n";
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    return 0;
+}
+
+// Clients that never read while each of their calls to an offline ID draws an answer: the server's
+// memory at the peak, and what it still holds after they have been closed and are gone.
+int benchFlood(int count)
+{
+    raiseFileLimit();
+    test::TempDir state;
+    const auto server = startRendezvous(state);
+    const pid_t pid = server.process->pid();
+    core::EventLoopThread loop("bench.clients");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const long idle = residentKiB(pid);
+
+    std::vector<std::unique_ptr<test::WssTestClient>> clients;
+    for (int i = 0; i < count; ++i) {
+        auto client = test::WssTestClient::connect(loop, static_cast<std::uint16_t>(server.wss));
+        if (!client || !client->hello(deviceId(i))) {
+            std::cerr << "connect failed\n";
+            return 1;
+        }
+        client->pauseReading();
+        clients.push_back(std::move(client));
+    }
+    const std::string call = nlohmann::json{{"type", "call"}, {"to", "199999999"}, {"call_id", std::string(1024, 'c')}}.dump();
+    const auto closedCount = [&] {
+        std::size_t closed = 0;
+        for (const auto& line : server.process->stderrLines()) {
+            closed += line.find("cannot keep up") != std::string::npos ? 1 : 0;
+        }
+        return closed;
+    };
+    long peak = idle;
+    const auto start = Clock::now();
+    for (int round = 0; closedCount() < clients.size() && secondsSince(start) < 120; ++round) {
+        for (auto& client : clients) {
+            for (int i = 0; i < 500; ++i) {
+                client->sendText(call);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        peak = std::max(peak, residentKiB(pid));
+    }
+    const double took = secondsSince(start);
+    const std::size_t closed = closedCount();
+    clients.clear();
+    std::this_thread::sleep_for(std::chrono::seconds(3)); // gone, and a housekeeping tick after that
+    const long after = residentKiB(pid);
+    std::cout << "flood: " << count << " clients that never read, 1 KiB answers: " << closed << " closed by the server in "
+              << took << " s\n"
+              << "server resident memory: " << idle / 1024.0 << " MiB idle, " << peak / 1024.0 << " MiB at the peak, "
+              << after / 1024.0 << " MiB 3 s after they left (" << 100.0 * (after - idle) / idle << " % above idle)\n";
     return 0;
 }
 

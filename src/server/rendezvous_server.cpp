@@ -86,7 +86,9 @@ bool RendezvousServer::startSignaling(std::string& error)
     if (!deviceKeys_) {
         return false;
     }
-    wss_ = std::make_unique<WssServer>(signalingLoop_.context());
+    WssLimits limits;
+    limits.maxPerAddress = config_.maxPerAddress;
+    wss_ = std::make_unique<WssServer>(signalingLoop_.context(), limits);
     HubConfig hubConfig;
     hubConfig.accessToken = config_.accessToken;
     hubConfig.publicHost = config_.publicHost;
@@ -97,7 +99,10 @@ bool RendezvousServer::startSignaling(std::string& error)
         if (!wss_->listen(config_.identity, config_.listenAddress, config_.listenPort, *hub_, error)) {
             return false;
         }
-        tick_ = std::make_unique<core::RepeatingTimer>(*scheduler_, std::chrono::seconds(1), [this] { hub_->tick(); });
+        tick_ = std::make_unique<core::RepeatingTimer>(*scheduler_, std::chrono::seconds(1), [this] {
+            hub_->tick();
+            wss_->tick();
+        });
         return true;
     });
 }

@@ -39,6 +39,7 @@ struct ServerConfig {
     std::size_t relaysPerDevice = 4;
     std::size_t relaysPerAddress = 16;
     RateLimit callRate; // per connection and per source address
+    std::size_t maxPerAddress = 256; // connections one source address may hold
     std::vector<std::string> standingRelayTokens;
     // Where the device key store lives (device_keys.sqlite3); empty: kept in memory, lost on restart.
     std::filesystem::path stateDir;

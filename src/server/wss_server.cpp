@@ -2,6 +2,10 @@
 #include "server/wss_server.h"
 
 #include "core/log.h"
+#include "server/address_limit.h"
+#include "server/descriptor_reserve.h"
+#include "server/log_throttle.h"
+#include "server/queue_budget.h"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
@@ -17,6 +21,8 @@
 #include <openssl/ssl.h>
 
 #include <atomic>
+#include <cerrno>
+#include <malloc.h>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -56,6 +62,13 @@ void logLine(ConnectionId id, const std::string& what)
     log::info("Tavoro rendezvous: #" + std::to_string(id) + " " + what);
 }
 
+bool outOfDescriptors(const boost::system::error_code& ec)
+{
+    return ec.category() == boost::system::system_category() && (ec.value() == EMFILE || ec.value() == ENFILE);
+}
+
+core::SteadyTime now() { return std::chrono::steady_clock::now(); }
+
 class Session;
 
 } // namespace
@@ -64,7 +77,7 @@ class WssServer::Impl {
 public:
     Impl(asio::io_context& context, WssLimits limits)
         : context_(context), limits_(limits), tls_(ssl::context::tls_server), acceptor_(context), acceptRetry_(context),
-          shutdownTimer_(context)
+          shutdownTimer_(context), addresses_(limits.maxPerAddress), budget_(limits.queueBudget)
     {
     }
 
@@ -83,7 +96,9 @@ public:
     void text(Session& session, std::string_view text);
     void binary(Session& session, SharedBytes bytes);
     void gone(Session& session);
-    void backpressure(const std::shared_ptr<Session>& receiver);
+    // Closes the connections holding the most when all queues together are over the budget.
+    void enforceBudget();
+    void tick();
 
     asio::io_context& context_;
     WssLimits limits_;
@@ -95,12 +110,20 @@ public:
     ConnectionEvents* events_ = nullptr;
     std::unordered_map<ConnectionId, std::shared_ptr<Session>> sessions_; // opened connections
     ConnectionId nextId_ = 0;
-    Session* dispatching_ = nullptr; // the session whose message the hub is handling right now
     bool stopping_ = false;
     std::function<void()> shutdownDone_;
+    AddressLimit addresses_;
+    QueueBudget budget_;
+    DescriptorReserve reserve_;
+    LogThrottle refusedAddressLog_;
+    LogThrottle outOfDescriptorsLog_;
+    LogThrottle acceptFailedLog_;
 
 private:
     void accept();
+    void onAccepted(tcp::socket socket);
+    void onAcceptFailed(const beast::error_code& ec);
+    void retryAccept();
 };
 
 namespace {
@@ -109,8 +132,8 @@ namespace {
 // is pending or the server's table holds it.
 class Session : public std::enable_shared_from_this<Session> {
 public:
-    Session(tcp::socket socket, WssServer::Impl& server, ConnectionId id)
-        : ws_(std::move(socket), server.tls_), server_(server), id_(id)
+    Session(tcp::socket socket, AddressLimit::Slot slot, WssServer::Impl& server, ConnectionId id)
+        : slot_(std::move(slot)), ws_(std::move(socket), server.tls_), server_(server), id_(id)
     {
     }
 
@@ -119,8 +142,9 @@ public:
     void sendText(std::string text);
     void sendBinary(SharedBytes bytes);
     void requestClose(websocket::close_code code);
-    bool textCongested() const { return queue_.textBytes() > server_.limits_.textHighWater; }
-    void waitFor(const std::shared_ptr<Session>& receiver);
+    // Ends the connection at once, without a closing handshake.
+    void abort();
+    std::size_t queuedBytes() const { return accounted_; }
 
 private:
     void onTlsHandshake(const beast::error_code& ec);
@@ -131,11 +155,12 @@ private:
     void onRead(const beast::error_code& ec);
     void pump();
     void onWritten(const beast::error_code& ec);
-    void resume();
-    void releaseWaiters();
-    void abort();
     void finish();
+    void dropQueue();
+    // Tells the server's budget what this connection holds now.
+    void account();
 
+    AddressLimit::Slot slot_; // released with the socket
     websocket::stream<beast::ssl_stream<beast::tcp_stream>> ws_;
     WssServer::Impl& server_;
     ConnectionId id_;
@@ -143,16 +168,16 @@ private:
     std::optional<http::request_parser<http::empty_body>> parser_;
     SendQueue queue_{server_.limits_.queue};
     SendQueue::Item inFlight_;
+    std::size_t inFlightBytes_ = 0;
+    std::size_t accounted_ = 0; // what the budget counts for this connection
     bool open_ = false;
     bool gone_ = false;
     bool aborted_ = false;
     bool reading_ = false;
     bool writing_ = false;
-    bool paused_ = false;
     bool closeRequested_ = false;
     bool closeSent_ = false;
     websocket::close_code closeCode_ = websocket::close_code::normal;
-    std::vector<std::weak_ptr<Session>> waiters_; // senders paused until this queue drains
 };
 
 void Session::start()
@@ -245,7 +270,7 @@ void Session::onAccept(const beast::error_code& ec)
 
 void Session::read()
 {
-    if (gone_ || paused_ || reading_ || closeRequested_) {
+    if (gone_ || reading_ || closeRequested_) {
         return;
     }
     reading_ = true;
@@ -289,6 +314,7 @@ void Session::sendText(std::string text)
         abort();
         return;
     }
+    account();
     pump();
 }
 
@@ -297,7 +323,9 @@ void Session::sendBinary(SharedBytes bytes)
     if (gone_ || aborted_ || closeRequested_) {
         return;
     }
-    queue_.pushBinary(std::move(bytes));
+    if (queue_.pushBinary(std::move(bytes)) == SendQueue::Push::queued) {
+        account();
+    }
     pump();
 }
 
@@ -319,6 +347,8 @@ void Session::pump()
     if (auto item = queue_.pop()) {
         writing_ = true;
         inFlight_ = std::move(*item);
+        inFlightBytes_ = SendQueue::costOf(inFlight_);
+        account();
         asio::const_buffer buffer;
         if (const auto* text = std::get_if<std::string>(&inFlight_)) {
             ws_.text(true);
@@ -345,40 +375,32 @@ void Session::onWritten(const beast::error_code& ec)
 {
     writing_ = false;
     inFlight_ = std::string();
+    inFlightBytes_ = 0;
+    account();
     if (ec) {
         abort();
         return;
     }
-    if (queue_.textBytes() <= server_.limits_.textLowWater) {
-        releaseWaiters();
-    }
     pump();
 }
 
-void Session::waitFor(const std::shared_ptr<Session>& receiver)
+void Session::account()
 {
-    paused_ = true;
-    receiver->waiters_.push_back(weak_from_this());
+    const std::size_t held = queue_.queuedBytes() + inFlightBytes_;
+    if (held > accounted_) {
+        server_.budget_.add(held - accounted_);
+    } else {
+        server_.budget_.remove(accounted_ - held);
+    }
+    accounted_ = held;
 }
 
-void Session::resume()
+// What can no longer be written is given back at once, not when the last handler lets go of this.
+void Session::dropQueue()
 {
-    if (!paused_) {
-        return;
-    }
-    paused_ = false;
-    read();
-}
-
-void Session::releaseWaiters()
-{
-    auto waiters = std::move(waiters_);
-    waiters_.clear();
-    for (const auto& weak : waiters) {
-        if (auto waiter = weak.lock()) {
-            waiter->resume();
-        }
-    }
+    queue_.clear();
+    inFlightBytes_ = 0; // freed as soon as the aborted write's handler runs
+    account();
 }
 
 // Ends the connection at once, without a closing handshake. The hub hears of it from a handler of its
@@ -389,6 +411,7 @@ void Session::abort()
         return;
     }
     aborted_ = true;
+    dropQueue();
     beast::error_code ignored;
     beast::get_lowest_layer(ws_).socket().close(ignored);
     asio::post(ws_.get_executor(), [self = shared_from_this()] { self->finish(); });
@@ -400,7 +423,7 @@ void Session::finish()
         return;
     }
     gone_ = true;
-    releaseWaiters();
+    dropQueue();
     if (open_) {
         server_.gone(*this);
     }
@@ -462,20 +485,64 @@ void WssServer::Impl::accept()
             return;
         }
         if (ec) {
-            // Out of descriptors, most likely: try again shortly instead of spinning.
-            log::warn("Tavoro rendezvous: accept failed: " + ec.message());
-            acceptRetry_.expires_after(kAcceptRetry);
-            acceptRetry_.async_wait([this](const beast::error_code& waitEc) {
-                if (!waitEc) {
-                    accept();
-                }
-            });
+            onAcceptFailed(ec);
             return;
         }
-        beast::error_code ignored;
-        socket.set_option(tcp::no_delay(true), ignored);
-        std::make_shared<Session>(std::move(socket), *this, ++nextId_)->start();
+        onAccepted(std::move(socket));
         accept();
+    });
+}
+
+void WssServer::Impl::onAccepted(tcp::socket socket)
+{
+    beast::error_code ec;
+    const auto remote = socket.remote_endpoint(ec);
+    if (ec) {
+        return; // already gone
+    }
+    const std::string address = unmappedAddress(remote.address());
+    auto slot = addresses_.take(address);
+    if (!slot) {
+        if (auto count = refusedAddressLog_.occurred(now())) {
+            log::warn("Tavoro rendezvous: " + address + " holds " + std::to_string(limits_.maxPerAddress)
+                + " connections, the most one address may; refused " + std::to_string(*count)
+                + " connection(s) from addresses at the limit since the last such line");
+        }
+        socket.close(ec);
+        return;
+    }
+    socket.set_option(tcp::no_delay(true), ec);
+    std::make_shared<Session>(std::move(socket), std::move(*slot), *this, ++nextId_)->start();
+}
+
+void WssServer::Impl::onAcceptFailed(const beast::error_code& ec)
+{
+    if (!outOfDescriptors(ec)) {
+        if (acceptFailedLog_.occurred(now())) {
+            log::warn("Tavoro rendezvous: accept failed: " + ec.message());
+        }
+        retryAccept();
+        return;
+    }
+    if (auto count = outOfDescriptorsLog_.occurred(now())) {
+        log::warn("Tavoro rendezvous: out of file descriptors (" + ec.message() + "); refused "
+            + std::to_string(*count) + " connection(s) since the last such line");
+    }
+    // Refused at once, the client learns it now instead of waiting for its connect to time out.
+    if (reserve_.refuseOne(acceptor_.native_handle())) {
+        accept();
+    } else {
+        retryAccept();
+    }
+}
+
+void WssServer::Impl::retryAccept()
+{
+    acceptRetry_.expires_after(kAcceptRetry);
+    acceptRetry_.async_wait([this](const beast::error_code& waitEc) {
+        if (!waitEc) {
+            accept();
+        }
     });
 }
 
@@ -485,24 +552,31 @@ void WssServer::Impl::opened(const std::shared_ptr<Session>& session, const Conn
     events_->opened(session->id(), info);
 }
 
-void WssServer::Impl::text(Session& session, std::string_view text)
+void WssServer::Impl::text(Session& session, std::string_view text) { events_->text(session.id(), text); }
+
+void WssServer::Impl::binary(Session& session, SharedBytes bytes) { events_->binary(session.id(), bytes); }
+
+void WssServer::Impl::enforceBudget()
 {
-    dispatching_ = &session;
-    events_->text(session.id(), text);
-    dispatching_ = nullptr;
+    if (!budget_.over()) {
+        return;
+    }
+    std::vector<std::pair<ConnectionId, std::size_t>> held;
+    held.reserve(sessions_.size());
+    for (const auto& [id, session] : sessions_) {
+        held.emplace_back(id, session->queuedBytes());
+    }
+    for (const ConnectionId id : budget_.toClose(std::move(held))) {
+        logLine(id, "holds the most of the server's queued messages, which are over their budget; closing");
+        find(id)->abort();
+    }
 }
 
-void WssServer::Impl::binary(Session& session, SharedBytes bytes)
+void WssServer::Impl::tick()
 {
-    dispatching_ = &session;
-    events_->binary(session.id(), bytes);
-    dispatching_ = nullptr;
-}
-
-void WssServer::Impl::backpressure(const std::shared_ptr<Session>& receiver)
-{
-    if (dispatching_ && dispatching_ != receiver.get() && receiver->textCongested()) {
-        dispatching_->waitFor(receiver);
+    reserve_.refill();
+    if (budget_.burstIsOver()) {
+        ::malloc_trim(0); // a burst's freed memory otherwise stays with the process
     }
 }
 
@@ -563,7 +637,7 @@ void WssServer::sendText(ConnectionId id, std::string text)
 {
     if (auto session = impl_->find(id)) {
         session->sendText(std::move(text));
-        impl_->backpressure(session);
+        impl_->enforceBudget();
     }
 }
 
@@ -571,8 +645,11 @@ void WssServer::sendBinary(ConnectionId id, SharedBytes bytes)
 {
     if (auto session = impl_->find(id)) {
         session->sendBinary(std::move(bytes));
+        impl_->enforceBudget();
     }
 }
+
+void WssServer::tick() { impl_->tick(); }
 
 void WssServer::close(ConnectionId id)
 {

@@ -3,6 +3,7 @@
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,6 +39,19 @@ inline RendezvousProcess startRendezvous(const std::string& program, const std::
     server.stun = portAfter("listening stun ");
     server.fingerprint = server.process->readUntilPrefix("cert sha256 ").value_or("");
     return server;
+}
+
+// Resident memory of a process in KiB, from /proc/PID/status; -1 when it cannot be read.
+inline long residentKiB(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("VmRSS:")) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
 }
 
 } // namespace tavoro::test

@@ -63,6 +63,7 @@ server::ServerConfig configFrom(const server::ServerOptions& options, tls::PemId
     config.callRate = server::RateLimit{options.callBurst, options.callRate};
     config.standingRelayTokens = options.relayTokens;
     config.stateDir = options.stateDir;
+    config.maxPerAddress = options.maxPerAddress;
     return config;
 }
 

@@ -99,6 +99,10 @@ ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out,
     app.add_option("--call-burst", options.callBurst, "calls each connection and each source address may place at once")
         ->capture_default_str()
         ->check(CLI::PositiveNumber);
+    app.add_option("--max-per-address", options.maxPerAddress,
+        "connections one source address may hold at once (further ones are closed right after accept)")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
     app.add_option("--relay-token", options.relayTokens,
         "a standing relay session for this token (repeatable; for fixed set-ups and tests)");
 

@@ -26,6 +26,7 @@ struct ServerOptions {
     std::size_t relaysPerAddress = 16; // and of one source address
     double callRate = 1;   // calls a second after the burst, per connection and per source address
     double callBurst = 10;
+    std::size_t maxPerAddress = 256; // connections one source address may hold
     std::vector<std::string> relayTokens; // standing relay sessions
 };
 

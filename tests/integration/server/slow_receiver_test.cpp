@@ -1,5 +1,6 @@
 // What the server does for a receiver that does not read: relayed media is dropped first, text is
-// never dropped, a fast text sender is slowed down, and a receiver swamped even with text is closed.
+// never dropped, and a receiver swamped even with text is closed (resource_limits_test: its sender is
+// never held back meanwhile).
 #include "support/rendezvous_fixture.h"
 
 namespace tavoro::server {
@@ -53,28 +54,6 @@ TEST_F(SlowReceiverTest, MediaIsDroppedFirstAndEveryTextArrivesInOrder)
     }
     EXPECT_GT(frames, 0);
     EXPECT_LT(frames, kFrames) << "a receiver that does not read must lose media";
-    EXPECT_TRUE(bob->isOpen());
-}
-
-TEST_F(SlowReceiverTest, AFastTextSenderIsHeldBackUntilTheReceiverCatchesUp)
-{
-    auto alice = online(kAlice);
-    auto bob = online(kBob);
-    bob->pauseReading();
-    constexpr int kMessages = 60;
-    const std::string pad(500 * 1024, 'x');
-    for (int i = 0; i < kMessages; ++i) {
-        alice->sendJson({{"type", "file_xfer_chunk"}, {"to", kBob}, {"offset", i}, {"data_b64", pad}});
-    }
-    EXPECT_FALSE(serverHasHandledAllFrom(*alice, kAlice, 500ms)) << "the server stopped reading the sender";
-
-    bob->resumeReading();
-    for (int i = 0; i < kMessages; ++i) {
-        auto chunk = bob->nextOfType("file_xfer_chunk");
-        ASSERT_TRUE(chunk) << i;
-        EXPECT_EQ((*chunk)["offset"], i);
-    }
-    EXPECT_TRUE(alice->nextOfType("probe")) << "and reads it again once the receiver has caught up";
     EXPECT_TRUE(bob->isOpen());
 }
 
