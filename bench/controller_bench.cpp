@@ -73,13 +73,6 @@ std::unique_ptr<HostingSetup> startHost()
     return setup;
 }
 
-std::size_t countStderr(const test::ChildProcess& process, const std::string& fragment)
-{
-    const auto lines = process.stderrLines();
-    return static_cast<std::size_t>(std::count_if(
-        lines.begin(), lines.end(), [&](const std::string& line) { return line.find(fragment) != std::string::npos; }));
-}
-
 // Pictures of an H.264 stream: slices that start a picture (first_mb_in_slice 0, a single 1 bit in
 // the slice header's first byte).
 int countPictures(std::span<const std::uint8_t> stream)
@@ -379,7 +372,7 @@ void firstPicture()
             std::printf("  run %d: accepted after %6.1f ms, first picture after %6.1f ms\n", i + 1, accepted.back(),
                 pictured.back());
         }
-        test::waitFor([&] { return countStderr(*setup->host, "结束被控会话") >= static_cast<std::size_t>(i + 1); }, 5s);
+        test::waitFor([&] { return setup->host->stderrCount("结束被控会话") >= static_cast<std::size_t>(i + 1); }, 5s);
     }
     std::printf("  call -> accepted: p50 %.1f ms, max %.1f ms\n", percentile(accepted, 50), percentile(accepted, 100));
     std::printf("  call -> first picture: p50 %.1f ms, max %.1f ms (target <= 500 ms: %s)\n", percentile(pictured, 50),
@@ -514,10 +507,10 @@ void record()
                     "missing), %d pictures in the file\n",
             sum(recorded.fpsPerSecond), recorded.framesInFile);
     }
-    std::size_t sessions = countStderr(*setup->host, "结束被控会话");
+    std::size_t sessions = setup->host->stderrCount("结束被控会话");
     const auto plain = countFrames(*setup, std::nullopt);
-    test::waitFor([&] { return countStderr(*setup->host, "结束被控会话") > sessions; }, 5s);
-    sessions = countStderr(*setup->host, "结束被控会话");
+    test::waitFor([&] { return setup->host->stderrCount("结束被控会话") > sessions; }, 5s);
+    sessions = setup->host->stderrCount("结束被控会话");
     const auto recorded = countFrames(*setup, (dir.path() / "in-process.h264").string());
     if (!plain || !recorded) {
         return;

@@ -81,17 +81,10 @@ std::unique_ptr<ScriptedController> attach(HostingSetup& setup, const std::strin
     return controller;
 }
 
-std::size_t countStderr(const test::ChildProcess& process, const std::string& fragment)
-{
-    const auto lines = process.stderrLines();
-    return static_cast<std::size_t>(std::count_if(
-        lines.begin(), lines.end(), [&](const std::string& line) { return line.find(fragment) != std::string::npos; }));
-}
-
 // Waits until the host has logged a line with this fragment `count` times in all.
 bool waitForLog(const HostingSetup& setup, const std::string& fragment, std::size_t count = 1)
 {
-    return test::waitFor([&] { return countStderr(*setup.host, fragment) >= count; }, 5s);
+    return test::waitFor([&] { return setup.host->stderrCount(fragment) >= count; }, 5s);
 }
 
 const char* verdict(bool met) { return met ? "met" : "MISSED"; }

@@ -1,5 +1,7 @@
 #include "support/child_process.h"
 
+#include <algorithm>
+
 #include "support/wait.h"
 
 #include <cerrno>
@@ -221,6 +223,13 @@ std::optional<int> ChildProcess::stop(int number, std::chrono::milliseconds limi
         ::kill(state_->pid, number);
     }
     return waitExit(limit);
+}
+
+std::size_t ChildProcess::stderrCount(const std::string& fragment) const
+{
+    const auto lines = stderrLines();
+    return static_cast<std::size_t>(std::count_if(
+        lines.begin(), lines.end(), [&](const std::string& line) { return line.find(fragment) != std::string::npos; }));
 }
 
 } // namespace tavoro::test

@@ -28,6 +28,8 @@ public:
     // Everything collected so far.
     std::vector<std::string> stdoutLines() const;
     std::vector<std::string> stderrLines() const;
+    // How many lines of stderr so far contain the fragment.
+    std::size_t stderrCount(const std::string& fragment) const;
     std::size_t countStdout(const std::string& fragment) const;
     // Waits until some stdout line contains the fragment; returns that line, or "" after the limit.
     std::string waitForStdout(const std::string& fragment, std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
