@@ -38,7 +38,7 @@ struct ProbeSink final : server::ConnectionSink {
 };
 
 struct NoRelay final : server::RelayAllocator {
-    bool allocate(const std::string&, const std::string&) override { return false; }
+    bool allocate(const std::string&, const std::string&, const std::string&) override { return false; }
     std::uint16_t port() const override { return 3479; }
 };
 
