@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev
   # libraries
   libboost-dev libssl-dev libsqlite3-dev nlohmann-json3-dev libspdlog-dev libfmt-dev libcli11-dev
-  libavcodec-dev libavutil-dev libavformat-dev libswscale-dev libyuv-dev
+  libavcodec-dev libavutil-dev libavformat-dev libswscale-dev libyuv-dev libicu-dev
   libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-xfixes0-dev libxcb-damage0-dev
   libxcb-xtest0-dev libxcb-keysyms1-dev x11proto-dev
   # tests and benchmarks
