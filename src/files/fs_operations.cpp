@@ -20,11 +20,6 @@ std::string resolved(const std::string& path)
     return ec ? path : real.string();
 }
 
-bool isRoot(const std::string& path)
-{
-    return path == "/" || resolved(path) == "/";
-}
-
 bool occupied(const fs::path& path)
 {
     std::error_code ec;
@@ -32,6 +27,8 @@ bool occupied(const fs::path& path)
 }
 
 } // namespace
+
+bool isRootPath(const std::string& path) { return path == "/" || resolved(path) == "/"; }
 
 void makeDirectories(const std::string& path)
 {
@@ -42,7 +39,7 @@ void makeDirectories(const std::string& path)
 void removeItems(const std::vector<std::string>& paths)
 {
     for (const auto& path : paths) {
-        if (isRoot(path)) {
+        if (isRootPath(path)) {
             continue;
         }
         std::error_code ec;
@@ -66,7 +63,7 @@ void renameItem(const std::string& oldPath, const std::string& newPath)
 void copyItems(const std::vector<std::string>& srcs, const std::string& dstDir)
 {
     for (const auto& src : srcs) {
-        if (isRoot(src)) {
+        if (isRootPath(src)) {
             continue;
         }
         fs::path target = fs::path(dstDir) / lastPathComponent(src);

@@ -12,6 +12,9 @@ namespace tavoro::files {
 // Creates the directory and every missing parent; an existing directory is fine.
 void makeDirectories(const std::string& path);
 
+// Whether a path names the root folder, however spelt (links, "." and ".." resolved as far as they exist).
+bool isRootPath(const std::string& path);
+
 // Removes each item, a directory with everything in it. "/" (however spelt) is never removed.
 void removeItems(const std::vector<std::string>& paths);
 

@@ -1,4 +1,6 @@
+#include "files/fs_operations.h"
 #include "files/fs_paths.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -38,6 +40,19 @@ TEST(FsPaths, LastComponentAndAncestry)
     EXPECT_TRUE(isSameOrInside("/a", "/"));
     EXPECT_FALSE(isSameOrInside("/ab", "/a"));
     EXPECT_FALSE(isSameOrInside("/a", "/a/b"));
+}
+
+TEST(FsPaths, TheRootIsRecognisedHoweverSpelt)
+{
+    test::TempDir dir;
+    std::filesystem::create_symlink("/", dir.path() / "up");
+    for (const std::string& root : {std::string("/"), normalizeRequestPath("//"), normalizeRequestPath("\\"), normalizeRequestPath(""),
+             std::string("/tmp/.."), (dir.path() / "up").string(), (dir.path() / "up/.").string()}) {
+        EXPECT_TRUE(isRootPath(root)) << root;
+    }
+    for (const std::string& other : {std::string("/tmp"), dir.path().string(), std::string("/nonexistent/..x")}) {
+        EXPECT_FALSE(isRootPath(other)) << other;
+    }
 }
 
 } // namespace
