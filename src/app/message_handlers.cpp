@@ -26,6 +26,9 @@ signaling::MessageRoutes RemoteController::makeRoutes()
     routes.clipboardText = with([](RemoteController& self, const std::string& text, const std::string& from) {
         self.handleClipboardText(text, from);
     });
+    routes.pushMsg = with([](RemoteController& self, const std::string& from, const std::string& text) {
+        self.chat_->receive(from, text);
+    });
     routes.fsListResp = [](const std::string&, const nlohmann::json::array_t& entries) {
         log::info("Tavoro fs: ⚠ 收到 fs_list_resp 但文件窗未打开 (" + std::to_string(entries.size()) + " 项)");
     };

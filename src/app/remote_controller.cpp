@@ -5,6 +5,8 @@
 #include "core/json_fields.h"
 #include "signaling/ws_url.h"
 
+#include <array>
+
 namespace tavoro::app {
 namespace {
 
@@ -13,6 +15,25 @@ int storedInt(const platform::SettingsStore& store, std::string_view key, int fa
     auto value = store.get(key);
     auto number = value ? json::asInteger(*value) : std::nullopt;
     return number && *number >= INT32_MIN && *number <= INT32_MAX ? static_cast<int>(*number) : fallback;
+}
+
+// A random (version 4) UUID in its usual text form.
+std::string newUuid(platform::SecureRandom& random)
+{
+    std::array<std::uint8_t, 16> bytes{};
+    random.fill(bytes);
+    bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);
+    bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) {
+            text += '-';
+        }
+        text += kHex[bytes[i] >> 4];
+        text += kHex[bytes[i] & 0x0F];
+    }
+    return text;
 }
 
 } // namespace
@@ -28,7 +49,8 @@ RemoteController::RemoteController(Services services, Deployment deployment)
     : status(text::kConnecting),
       services_(std::move(services)),
       deployment_(std::move(deployment)),
-      sig_(std::make_unique<signaling::Signaling>(services_.connector, services_.mainScheduler))
+      sig_(std::make_unique<signaling::Signaling>(services_.connector, services_.mainScheduler)),
+      chat_(chat::ChatStore::create(*sig_, services_.mainQueue, [&random = services_.random] { return newUuid(random); }))
 {
     loadSettings();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/call_admission.h"
+#include "chat/chat_store.h"
 #include "control/control_session.h"
 #include "core/clock.h"
 #include "core/main_queue.h"
@@ -109,6 +110,8 @@ public:
 
     // The signaling connection (for the sessions, which send through it).
     signaling::Signaling& signaling() { return *sig_; }
+    // The conversations with peers, made with the signaling connection; lives as long as the controller.
+    chat::ChatStore& chat() { return *chat_; }
 
     // Signaling callbacks; public so that tests can stand in for the connection.
     void onText(const std::string& type, const nlohmann::json& message);
@@ -182,7 +185,8 @@ private:
     std::shared_ptr<control::ControlSession> control_; // the outgoing session that counts
     mutable std::mutex hostMutex_;                   // guards host_
     std::shared_ptr<host::HostSession> host_;        // the hosted session that counts
-    std::unique_ptr<signaling::Signaling> sig_;     // last: its thread stops first
+    std::unique_ptr<signaling::Signaling> sig_;     // reset first in the destructor: its thread stops first
+    std::shared_ptr<chat::ChatStore> chat_;         // sends through *sig_
 };
 
 // The "wss://HOST:PORT/ws" endpoint for a "HOST[:PORT]" server address (port 8443 when absent; IPv6

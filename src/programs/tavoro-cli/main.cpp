@@ -1,5 +1,6 @@
 // tavoro-cli: a headless controller. "connect" calls a peer, receives and decodes its screen, records,
-// takes a screenshot, replays input and prints the status line; it exits with a code a script can read.
+// takes a screenshot, replays input and prints the status line; "chat" calls a peer in view mode, sends
+// it chat messages and prints the answers. Both exit with a code a script can read.
 #include "app/remote_controller.h"
 #include "core/asio_main_queue.h"
 #include "core/asio_scheduler.h"
@@ -16,6 +17,8 @@
 #include "platform/posix/wav_file_audio_sink.h"
 #include "platform/posix/xdg_user_folders.h"
 #include "programs/common/installation_options.h"
+#include "programs/tavoro-cli/chat_options.h"
+#include "programs/tavoro-cli/chat_run.h"
 #include "programs/tavoro-cli/connect_run.h"
 #include "signaling/tls_websocket_connector.h"
 
@@ -28,7 +31,9 @@ namespace {
 
 using namespace tavoro;
 
-int runConnect(const app::InstallationOptions& options, const cli::ConnectOptions& connect)
+// Runs a session; with chatTexts, a chat run rides along.
+int runConnect(const app::InstallationOptions& options, const cli::ConnectOptions& connect,
+    const std::vector<std::string>* chatTexts = nullptr)
 {
     app::Deployment deployment;
     std::string pin;
@@ -69,6 +74,11 @@ int runConnect(const app::InstallationOptions& options, const cli::ConnectOption
         std::cerr << "tavoro-cli: " << *error << "\n";
         return cli::kBadUsage;
     }
+    std::optional<cli::ChatRun> chat;
+    if (chatTexts) {
+        chat.emplace(*controller, *chatTexts, std::cout, std::cerr);
+        chat->start(); // before the session run, so that the texts leave before a "bye"
+    }
     boost::asio::signal_set stopSignals(mainContext, SIGINT, SIGTERM);
     stopSignals.async_wait([&](const boost::system::error_code& error, int) {
         if (!error) {
@@ -92,8 +102,13 @@ int main(int argc, char** argv)
     tavoro::app::addInstallationOptions(cli, options);
     tavoro::cli::ConnectOptions connect;
     tavoro::cli::addConnectCommand(cli, connect);
+    tavoro::cli::ChatOptions chat;
+    auto* chatCommand = tavoro::cli::addChatCommand(cli, chat);
     if (auto exit = tavoro::app::parseCommandLine(cli, argc, argv)) {
         return *exit;
+    }
+    if (chatCommand->parsed()) {
+        return runConnect(options, tavoro::cli::chatSession(chat), &chat.texts);
     }
     return runConnect(options, connect);
 }

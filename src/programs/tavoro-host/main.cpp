@@ -1,6 +1,8 @@
 // tavoro-host: a headless installation. It registers with the rendezvous server, prints every change
-// of its status line on stdout, and runs until SIGINT or SIGTERM.
+// of its status line and every chat message it receives ("ID: text") on stdout, and runs until SIGINT
+// or SIGTERM.
 #include "app/remote_controller.h"
+#include "chat/incoming_chat_lines.h"
 #include "core/asio_main_queue.h"
 #include "core/asio_scheduler.h"
 #include "core/background_queue.h"
@@ -86,6 +88,12 @@ int runHost(const app::InstallationOptions& options, const app::HostingOptions& 
     auto printStatus = [](const std::string& text) { std::cout << text << std::endl; };
     auto subscription = controller->status.subscribe(printStatus);
     printStatus(controller->status.get());
+    chat::IncomingChatLines chatLines;
+    auto chatSubscription = controller->chat().conversations.subscribe([&chatLines](const chat::Conversations& all) {
+        for (const auto& line : chatLines.take(all)) {
+            std::cout << line << std::endl;
+        }
+    });
 
     boost::asio::signal_set stopSignals(mainContext, SIGINT, SIGTERM);
     stopSignals.async_wait([&](const boost::system::error_code&, int) {

@@ -3,6 +3,7 @@
 #include "platform/ffmpeg/ffmpeg_image_codec.h"
 #include "support/hosting_fixture.h"
 #include "support/wait.h"
+#include "support/wss_test_client.h"
 #include "support/x_client.h"
 
 #include <gtest/gtest.h>
@@ -234,6 +235,40 @@ TEST(CliSession, CtrlCEndsTheSessionAndTheHostGoingAwayLosesIt)
     EXPECT_EQ(setup.host->stop(SIGTERM), 0);
     const auto lost = Cli::ended(*abandoned);
     EXPECT_EQ(lost.exitCode, 5) << describe(lost);
+}
+
+TEST(CliSession, ChatTextsReachTheHostAndAnswersArePrinted)
+{
+    HostingSetup setup(TAVORO_RENDEZVOUS_BIN, TAVORO_HOST_BIN, 320, 240);
+    ASSERT_TRUE(setup.ready());
+    Cli cli(setup);
+    auto chat = cli.start({"chat", setup.hostId, "--password", setup.password, "--send", " 你好 😀\u3000", "--send",
+        "a\x1b[2Jb", "--send", " \n ", "--listen", "20"});
+
+    const auto greeting = setup.host->waitForStdout(": 你好 😀");
+    ASSERT_FALSE(greeting.empty()) << describe(Cli::ended(*chat, 0ms));
+    const std::string cliId = greeting.substr(0, greeting.find(':'));
+    EXPECT_FALSE(setup.host->waitForStdout(cliId + ": a[2Jb").empty()) << "control characters are not printed";
+
+    // The host prints but does not type: a bare installation answers.
+    auto peer = WssTestClient::connect(setup.clients, static_cast<std::uint16_t>(setup.server.wss));
+    ASSERT_TRUE(peer && peer->hello("555555555"));
+    peer->sendJson({{"type", "push_msg"}, {"seq", 1}, {"to", cliId}, {"call_id", ""}, {"text", "回复 🎉\a"},
+        {"display", "banner"}, {"require_ack", false}});
+    EXPECT_FALSE(chat->waitForStdout("555555555: 回复 🎉").empty()) << describe(Cli::ended(*chat, 0ms));
+
+    ASSERT_EQ(::kill(chat->pid(), SIGINT), 0);
+    const auto ended = Cli::ended(*chat);
+    EXPECT_EQ(ended.exitCode, 0) << describe(ended);
+    const auto hostLines = setup.host->stdoutLines();
+    EXPECT_EQ(std::count_if(hostLines.begin(), hostLines.end(),
+                  [&](const std::string& line) { return line.starts_with(cliId + ":"); }),
+        2)
+        << "a text of white space only is not sent";
+
+    const auto once = cli.run({"chat", setup.hostId, "--password", setup.password, "--send", "再见"});
+    EXPECT_EQ(once.exitCode, 0) << "without --listen the run ends after sending: " << describe(once);
+    EXPECT_FALSE(setup.host->waitForStdout(cliId + ": 再见").empty());
 }
 
 TEST(CliSession, TheScreenshotAfterSwitchingMonitorsShowsTheSecondOne)

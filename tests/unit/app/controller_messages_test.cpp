@@ -122,6 +122,20 @@ TEST_F(ControllerTest, MessagesWithoutTheirOwnerAreDroppedQuietly)
     EXPECT_TRUE(capture.contains("Tavoro: 收到 bye from=987654321 reason=user_close (control=- host=-)"));
 }
 
+TEST_F(ControllerTest, PushMsgReachesTheChatWithTheSenderAndText)
+{
+    startOnline();
+    deliver({{"type", "push_msg"}, {"from", "987654321"}, {"text", "你好 😀"}, {"display", "banner"}});
+    deliver({{"type", "push_msg"}, {"from", "987654321"}});
+    deliver({{"type", "push_msg"}, {"from", "987654321"}, {"text", 7}});
+    const auto stored = controller->chat().conversations.get();
+    ASSERT_EQ(stored.count("987654321"), 1u);
+    ASSERT_EQ(stored.at("987654321").size(), 1u);
+    EXPECT_EQ(stored.at("987654321")[0].text, "你好 😀");
+    EXPECT_EQ(stored.at("987654321")[0].id.size(), 36u);
+    EXPECT_TRUE(controller->chat().unread.get());
+}
+
 TEST_F(ControllerTest, TheControllerOutlivesNoneOfItsCallbacks)
 {
     startOnline();
