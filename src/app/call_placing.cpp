@@ -42,6 +42,7 @@ void RemoteController::doCall()
     {
         std::lock_guard lock(callMutex_);
         pending_.awaitedCallId = newCallId();
+        pending_.lostSession.reset(); // the new call replaces it on the host
         peer = pending_.peer;
         call = {{"to", peer}, {"mode", pending_.mode}, {"password", pending_.password},
             {"from_name", text::kComputerName}, {"call_id", pending_.awaitedCallId}};

@@ -69,6 +69,9 @@ void RemoteController::closeControlOnDisconnect()
     {
         std::lock_guard lock(callMutex_);
         session = std::exchange(control_, nullptr);
+        if (session) {
+            pending_.lostSession.emplace(session->peerId(), session->callId());
+        }
         // A call still waiting for its answer is lost with the connection too.
         if (session || !pending_.awaitedCallId.empty()) {
             pending_.redialOnConnect = true;
@@ -78,6 +81,20 @@ void RemoteController::closeControlOnDisconnect()
     if (session) {
         session->close(false);
         onMain([](RemoteController& self) { self.control.set(nullptr); });
+    }
+}
+
+// The host of a session lost with the connection streams on until told: when the call is not placed
+// again, it hears "bye" as soon as the connection is back.
+void RemoteController::sayByeToLostSession()
+{
+    std::optional<std::pair<std::string, std::string>> lost;
+    {
+        std::lock_guard lock(callMutex_);
+        lost = std::exchange(pending_.lostSession, std::nullopt);
+    }
+    if (lost) {
+        sig_->send("bye", {{"to", lost->first}, {"call_id", lost->second}, {"reason", "user_close"}});
     }
 }
 

@@ -139,6 +139,8 @@ void RemoteController::onWsOpen()
     });
     if (redial) {
         doCall();
+    } else {
+        sayByeToLostSession();
     }
 }
 

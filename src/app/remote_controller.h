@@ -18,7 +18,9 @@
 #include <atomic>
 #include <mutex>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tavoro::app {
@@ -141,6 +143,7 @@ private:
     void startControlSession(const nlohmann::json& message, const std::string& peerName, const std::string& target);
     void handleBinary(const std::vector<std::uint8_t>& bytes);
     bool handleControlBye(const std::string& from, const std::string& reason);
+    void sayByeToLostSession(); // signaling queue, on open
     void closeControlOnDisconnect();
     std::shared_ptr<control::ControlSession> replaceControlSession(std::shared_ptr<control::ControlSession> session);
 
@@ -179,6 +182,9 @@ private:
         std::string mode = "control";
         bool redialOnConnect = false;
         std::string awaitedCallId;
+        // The session the lost connection ended, while the host may still be streaming to it: told
+        // "bye" once connected again, unless the same call is placed anew (which replaces it).
+        std::optional<std::pair<std::string, std::string>> lostSession; // peer ID, call ID
     };
     mutable std::mutex callMutex_;                   // guards pending_ and control_
     PendingCall pending_;

@@ -184,5 +184,28 @@ TEST_F(CallPlacingTest, ALostConnectionRedialsTheSameCall)
     EXPECT_EQ(sentOfType("call").size(), 2u) << "ending the session gives up the redial";
 }
 
+TEST_F(CallPlacingTest, AHostLeftStreamingHearsByeOnceTheConnectionIsBack)
+{
+    startOnline();
+    const auto callId = call();
+    deliver(answer(callId));
+    connector->last()->fireClose(1006);
+    mainQueue.drain();
+    controller->endControl(); // the user gives up while offline
+    scheduler.advance(std::chrono::seconds(2));
+    connector->last()->fireOpen();
+    mainQueue.drain();
+    EXPECT_EQ(sentOfType("call").size(), 1u);
+    ASSERT_EQ(sentOfType("bye").size(), 1u);
+    EXPECT_EQ(sentOfType("bye")[0]["to"], kHost);
+    EXPECT_EQ(sentOfType("bye")[0]["call_id"], callId);
+
+    connector->last()->fireClose(1006);
+    scheduler.advance(std::chrono::seconds(2));
+    connector->last()->fireOpen();
+    mainQueue.drain();
+    EXPECT_EQ(sentOfType("bye").size(), 1u) << "told once";
+}
+
 } // namespace
 } // namespace tavoro::app
