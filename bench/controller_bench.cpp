@@ -32,6 +32,7 @@ using namespace tavoro;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using bench::BenchController;
+using bench::printLoad;
 using test::HostingSetup;
 
 constexpr int kWidth = 1920;
@@ -52,16 +53,6 @@ double percentile(std::vector<double> values, int p)
 }
 
 const char* verdict(bool met) { return met ? "met" : "MISSED"; }
-
-void printLoad()
-{
-    std::ifstream loadavg("/proc/loadavg");
-    std::string one;
-    std::string five;
-    loadavg >> one >> five;
-    std::printf("load average %s (1 min) %s (5 min) on %ld cores\n", one.c_str(), five.c_str(),
-        ::sysconf(_SC_NPROCESSORS_ONLN));
-}
 
 std::unique_ptr<HostingSetup> startHost()
 {

@@ -29,6 +29,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using test::HostingSetup;
 using test::ScriptedController;
+using bench::printLoad;
 using bench::measure;
 using bench::printWindow;
 using bench::TargetBitrate;
@@ -415,16 +416,6 @@ void bitrate()
     printWindow("a viewer attached", capped);
     printBitrate("adaptive:", adaptive);
     printBitrate("held at 5000:", capped);
-}
-
-void printLoad()
-{
-    std::ifstream loadavg("/proc/loadavg");
-    std::string one;
-    std::string five;
-    loadavg >> one >> five;
-    std::printf("load average %s (1 min) %s (5 min) on %ld cores\n", one.c_str(), five.c_str(),
-        ::sysconf(_SC_NPROCESSORS_ONLN));
 }
 
 } // namespace

@@ -29,4 +29,19 @@ inline double processCpuSeconds(pid_t pid)
     return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
+// Prints the machine's load, which every CPU and latency figure depends on.
+inline void printLoad()
+{
+    std::FILE* file = std::fopen("/proc/loadavg", "r");
+    double one = 0;
+    double five = 0;
+    if (file) {
+        if (std::fscanf(file, "%lf %lf", &one, &five) != 2) {
+            one = five = 0;
+        }
+        std::fclose(file);
+    }
+    std::printf("load average %.2f (1 min) %.2f (5 min) on %ld cores\n", one, five, ::sysconf(_SC_NPROCESSORS_ONLN));
+}
+
 } // namespace tavoro::bench

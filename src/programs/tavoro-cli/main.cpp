@@ -2,25 +2,18 @@
 // takes a screenshot, replays input and prints the status line; "chat" calls a peer in view mode, sends
 // it chat messages and prints the answers. Both exit with a code a script can read.
 #include "app/remote_controller.h"
-#include "core/asio_main_queue.h"
-#include "core/asio_scheduler.h"
-#include "core/background_queue.h"
 #include "core/log.h"
 #include "core/thread_serial_queue.h"
 #include "platform/ffmpeg/ffmpeg_h264_decoder.h"
 #include "platform/ffmpeg/ffmpeg_image_codec.h"
 #include "platform/null_audio_sink.h"
-#include "platform/pasteboard.h"
-#include "platform/posix/config_dir.h"
-#include "platform/posix/json_file_settings_store.h"
-#include "platform/posix/system_random.h"
 #include "platform/posix/wav_file_audio_sink.h"
 #include "platform/posix/xdg_user_folders.h"
 #include "programs/common/installation_options.h"
+#include "programs/common/program_services.h"
 #include "programs/tavoro-cli/chat_options.h"
 #include "programs/tavoro-cli/chat_run.h"
 #include "programs/tavoro-cli/connect_run.h"
-#include "signaling/tls_websocket_connector.h"
 
 #include <boost/asio/signal_set.hpp>
 
@@ -43,14 +36,7 @@ int runConnect(const app::InstallationOptions& options, const cli::ConnectOption
     }
     log::setup("tavoro-cli", true);
 
-    boost::asio::io_context mainContext;
-    core::AsioMainQueue mainQueue(mainContext);
-    core::AsioScheduler mainScheduler(mainContext.get_executor());
-    core::BackgroundQueue background;
-    platform::JsonFileSettingsStore settings(platform::resolveConfigDir(options.configDir));
-    platform::MemoryPasteboard pasteboard;
-    platform::SystemRandom random;
-    core::SystemWallClock wallClock;
+    app::ProgramServices program(options.configDir);
     platform::FfmpegH264DecoderFactory decoders;
     platform::FfmpegImageCodec images;
     platform::NullAudioSinkFactory noAudio;
@@ -65,11 +51,9 @@ int runConnect(const app::InstallationOptions& options, const cli::ConnectOption
         std::make_shared<core::ThreadSerialQueue>("tavoro.h264.dec")};
 
     auto controller = app::RemoteController::create(
-        app::Services{mainQueue, mainScheduler, background.scheduler(), settings, pasteboard, random,
-            std::make_shared<core::SteadyClock>(), wallClock, std::make_shared<signaling::TlsWebSocketConnector>(pin),
-            nullptr, &media},
+        program.services(pin, nullptr, &media),
         deployment);
-    cli::ConnectRun run(mainContext, *controller, connect, std::cout);
+    cli::ConnectRun run(program.mainContext, *controller, connect, std::cout);
     if (auto error = run.prepare()) {
         std::cerr << "tavoro-cli: " << *error << "\n";
         return cli::kBadUsage;
@@ -79,7 +63,7 @@ int runConnect(const app::InstallationOptions& options, const cli::ConnectOption
         chat.emplace(*controller, *chatTexts, std::cout, std::cerr);
         chat->start(); // before the session run, so that the texts leave before a "bye"
     }
-    boost::asio::signal_set stopSignals(mainContext, SIGINT, SIGTERM);
+    boost::asio::signal_set stopSignals(program.mainContext, SIGINT, SIGTERM);
     stopSignals.async_wait([&](const boost::system::error_code& error, int) {
         if (!error) {
             run.interrupt();
@@ -87,7 +71,7 @@ int runConnect(const app::InstallationOptions& options, const cli::ConnectOption
     });
     run.start();
     controller->start();
-    mainContext.run();
+    program.mainContext.run();
     return run.exitCode().value_or(cli::kSessionEnded);
 }
 

@@ -3,21 +3,14 @@
 // or SIGTERM.
 #include "app/remote_controller.h"
 #include "chat/incoming_chat_lines.h"
-#include "core/asio_main_queue.h"
-#include "core/asio_scheduler.h"
-#include "core/background_queue.h"
 #include "core/log.h"
 #include "platform/ffmpeg/x264_encoder.h"
 #include "platform/linux/x11_capture_source.h"
 #include "platform/linux/x11_input_sink.h"
 #include "platform/linux/x11_permissions.h"
-#include "platform/pasteboard.h"
-#include "platform/posix/config_dir.h"
-#include "platform/posix/json_file_settings_store.h"
-#include "platform/posix/system_random.h"
+#include "programs/common/program_services.h"
 #include "programs/tavoro-host/host_options.h"
 #include "programs/tavoro-host/media_commands.h"
-#include "signaling/tls_websocket_connector.h"
 
 #include <boost/asio/signal_set.hpp>
 
@@ -62,14 +55,7 @@ int runHost(const app::InstallationOptions& options, const app::HostingOptions& 
     }
     log::setup("tavoro-host", true);
 
-    boost::asio::io_context mainContext;
-    core::AsioMainQueue mainQueue(mainContext);
-    core::AsioScheduler mainScheduler(mainContext.get_executor());
-    core::BackgroundQueue background;
-    platform::JsonFileSettingsStore settings(platform::resolveConfigDir(options.configDir));
-    platform::MemoryPasteboard pasteboard;
-    platform::SystemRandom random;
-    core::SystemWallClock wallClock;
+    app::ProgramServices program(options.configDir);
     platform::X11CaptureSource capture;
     platform::X264EncoderFactory encoders;
     std::string inputError;
@@ -81,9 +67,7 @@ int runHost(const app::InstallationOptions& options, const app::HostingOptions& 
     host::HostMedia media{capture, encoders, *input, permissions, computerName()};
 
     auto controller = app::RemoteController::create(
-        app::Services{mainQueue, mainScheduler, background.scheduler(), settings, pasteboard, random,
-            std::make_shared<core::SteadyClock>(), wallClock,
-            std::make_shared<signaling::TlsWebSocketConnector>(pin), &media},
+        program.services(pin, &media, nullptr),
         deployment);
     auto printStatus = [](const std::string& text) { std::cout << text << std::endl; };
     auto subscription = controller->status.subscribe(printStatus);
@@ -95,17 +79,17 @@ int runHost(const app::InstallationOptions& options, const app::HostingOptions& 
         }
     });
 
-    boost::asio::signal_set stopSignals(mainContext, SIGINT, SIGTERM);
+    boost::asio::signal_set stopSignals(program.mainContext, SIGINT, SIGTERM);
     stopSignals.async_wait([&](const boost::system::error_code&, int) {
         if (controller->hosting()) {
             controller->endHost(); // every controller is told, as when the user ends hosting
         }
         controller->signaling().shutdown(std::chrono::seconds(2));
-        mainContext.stop();
+        program.mainContext.stop();
     });
     controller->start();
     app::applyHostingOptions(hosting, *controller);
-    mainContext.run();
+    program.mainContext.run();
     return 0;
 }
 
