@@ -12,6 +12,9 @@ std::string RemoteController::getOrMakeDeviceId()
     if (stored && stored->is_string() && isValidStoredDeviceId(stored->get<std::string>())) {
         return stored->get<std::string>();
     }
+    if (stored) {
+        services_.settings.keepCopyAside("中的设备 ID 无效");
+    }
     auto id = makeDeviceId(services_.random);
     services_.settings.set("device_id", id);
     return id;
@@ -22,6 +25,9 @@ std::string RemoteController::getOrMakeDeviceKey()
     auto stored = services_.settings.get("device_key");
     if (stored && stored->is_string() && isValidStoredDeviceKey(stored->get<std::string>())) {
         return stored->get<std::string>();
+    }
+    if (stored) {
+        services_.settings.keepCopyAside("中的设备密钥无效");
     }
     auto key = makeDeviceKey(services_.random);
     services_.settings.set("device_key", key);

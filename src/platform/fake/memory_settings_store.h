@@ -30,6 +30,22 @@ public:
             ++writes_;
         }
     }
+    bool keepCopyAside(const std::string&) override
+    {
+        std::lock_guard lock(mutex_);
+        ++copiesAside_;
+        return copyAsideWorks_;
+    }
+    void failCopiesAside()
+    {
+        std::lock_guard lock(mutex_);
+        copyAsideWorks_ = false;
+    }
+    int copiesAside() const
+    {
+        std::lock_guard lock(mutex_);
+        return copiesAside_;
+    }
     bool contains(std::string_view key) const { return get(key).has_value(); }
     int writes() const
     {
@@ -38,9 +54,11 @@ public:
     }
 
 private:
-    mutable std::mutex mutex_; // guards values_ and writes_
+    mutable std::mutex mutex_; // guards every field below
     nlohmann::json values_ = nlohmann::json::object();
     int writes_ = 0;
+    int copiesAside_ = 0;
+    bool copyAsideWorks_ = true;
 };
 
 } // namespace tavoro::platform::fake

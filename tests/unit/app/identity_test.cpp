@@ -82,8 +82,9 @@ TEST(IdentityRules, HistoryKeepsTwentyNewestWithoutDuplicates)
     EXPECT_EQ(std::set<std::string>(history.begin(), history.end()).size(), 20u);
 }
 
-TEST_F(ControllerTest, AnInvalidStoredIdIsReplacedAndStored)
+TEST_F(ControllerTest, AnInvalidStoredIdIsReplacedAndStoredAfterACopyIsKeptAside)
 {
+    int copies = 0;
     for (const nlohmann::json& stored : {nlohmann::json("12345678"), nlohmann::json("12345678x"), nlohmann::json(123456789)}) {
         settings.set("device_id", stored);
         auto c = makeController();
@@ -91,6 +92,7 @@ TEST_F(ControllerTest, AnInvalidStoredIdIsReplacedAndStored)
         auto id = c->deviceId.get();
         EXPECT_TRUE(isValidStoredDeviceId(id)) << stored;
         EXPECT_EQ(settings.get("device_id"), nlohmann::json(id));
+        EXPECT_EQ(settings.copiesAside(), ++copies) << stored;
     }
     settings.set("device_id", "987654321");
     auto c = makeController();

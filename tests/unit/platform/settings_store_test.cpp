@@ -2,6 +2,7 @@
 #include "platform/posix/config_dir.h"
 #include "platform/posix/json_file_settings_store.h"
 #include "core/log.h"
+#include "platform/fake/manual_clock.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +20,17 @@ std::string readFile(const std::filesystem::path& path)
 {
     std::ifstream in(path);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::filesystem::path> keptAside(const std::filesystem::path& dir)
+{
+    std::vector<std::filesystem::path> aside;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        if (entry.path().filename().string().starts_with("settings.json.corrupt-")) {
+            aside.push_back(entry.path());
+        }
+    }
+    return aside;
 }
 
 TEST(JsonFileSettingsStore, ValuesSurviveARestart)
@@ -82,17 +94,52 @@ TEST(JsonFileSettingsStore, ACorruptFileIsKeptAsideAndDefaultsApply)
         EXPECT_FALSE(store.get("device_id").has_value());
         EXPECT_EQ(capture.count("Tavoro: 设置文件"), 1u);
 
-        std::vector<std::filesystem::path> aside;
-        for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-            if (entry.path().filename().string().starts_with("settings.json.corrupt-")) {
-                aside.push_back(entry.path());
-            }
-        }
+        const auto aside = keptAside(dir.path());
         ASSERT_EQ(aside.size(), 1u);
         EXPECT_EQ(readFile(aside[0]), contents) << "what the user had is kept";
 
         store.set("device_id", "123456789");
         EXPECT_EQ(JsonFileSettingsStore(dir.path()).get("device_id"), nlohmann::json("123456789"));
+    }
+}
+
+TEST(JsonFileSettingsStore, UnusableValuesAreCopiedAsideOnceAndTheRestKept)
+{
+    test::TempDir dir;
+    const auto file = dir.path() / "settings.json";
+    std::ofstream(file) << R"({"device_id":"12345","pw_mode":1})";
+    log::Capture capture;
+    JsonFileSettingsStore store(dir.path());
+
+    EXPECT_TRUE(store.keepCopyAside("中的设备 ID 无效"));
+    store.set("device_id", "123456789");
+    EXPECT_TRUE(store.keepCopyAside("中的设备密钥无效")) << "the first copy already holds the original";
+    const auto aside = keptAside(dir.path());
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(readFile(aside[0]), R"({"device_id":"12345","pw_mode":1})");
+    EXPECT_EQ(capture.count("已另存为"), 1u);
+    EXPECT_EQ(JsonFileSettingsStore(dir.path()).get("pw_mode"), nlohmann::json(1));
+}
+
+// A folder where the copy would go stands for any refusal (a read-only folder, a full disk).
+TEST(JsonFileSettingsStore, AFileThatCannotBeKeptAsideIsLeftUntouchedAndSaidSo)
+{
+    const std::chrono::system_clock::time_point at{std::chrono::seconds(1'700'000'000)};
+    fake::ManualWallClock clock(at);
+    for (const std::string& contents : {std::string("{\"device_id\": \"12345"), std::string(R"({"device_id":"12"})")}) {
+        test::TempDir dir;
+        const auto file = dir.path() / "settings.json";
+        std::ofstream(file) << contents;
+        std::filesystem::create_directories(dir.path() / "settings.json.corrupt-1700000000" / "taken");
+        log::Capture capture;
+
+        JsonFileSettingsStore store(dir.path(), clock);
+        EXPECT_FALSE(store.keepCopyAside("中的设备 ID 无效"));
+        store.set("device_id", "123456789");
+        EXPECT_EQ(store.get("device_id"), nlohmann::json("123456789")) << "changes live for this run";
+        EXPECT_EQ(readFile(file), contents) << "the user's file is left as it was";
+        EXPECT_EQ(capture.count("无法另存"), 1u);
+        EXPECT_EQ(capture.count("已另存为"), 0u) << "no copy is claimed";
     }
 }
 
