@@ -7,6 +7,11 @@
 #include "transport/p2p_transport.h"
 
 namespace tavoro::app {
+namespace {
+
+constexpr std::chrono::milliseconds kOfflineRetryDelay{500};
+
+} // namespace
 
 void RemoteController::connectToPeer(const std::string& peer, const std::string& password, const std::string& mode)
 {
@@ -19,6 +24,8 @@ void RemoteController::connectToPeer(const std::string& peer, const std::string&
         pending_.peer = peer;
         pending_.password = password;
         pending_.mode = mode;
+        pending_.offlineRetries = 0;
+        pending_.retryDue = false;
     }
     pushPeerHistory(peer);
     if (sig_->connected()) {
@@ -67,11 +74,51 @@ void RemoteController::handleCallResponse(const nlohmann::json& message)
         peer = pending_.peer;
     }
     if (!json::boolField(message, "accepted")) {
-        setStatus(text::refused(json::stringField(message, "reason")));
+        const auto reason = json::stringField(message, "reason");
+        if (reason == text::kPeerOffline && takeOfflineRetry()) {
+            std::weak_ptr<RemoteController> weak = weak_from_this();
+            services_.mainScheduler.after(kOfflineRetryDelay, [weak] {
+                if (auto self = weak.lock()) {
+                    self->retryRedial();
+                }
+            });
+            return;
+        }
+        setStatus(text::refused(reason));
         return;
     }
     auto name = json::stringField(message, "from_name");
     startControlSession(message, name.empty() ? peer : name, peer);
+}
+
+bool RemoteController::takeOfflineRetry()
+{
+    std::lock_guard lock(callMutex_);
+    if (pending_.offlineRetries <= 0) {
+        return false;
+    }
+    --pending_.offlineRetries;
+    pending_.retryDue = true;
+    return true;
+}
+
+// Unless the user placed another call, ended this one or the connection went again meanwhile.
+void RemoteController::retryRedial()
+{
+    {
+        std::lock_guard lock(callMutex_);
+        if (!std::exchange(pending_.retryDue, false) || !pending_.awaitedCallId.empty() || control_
+            || !sig_->connected()) {
+            return;
+        }
+    }
+    doCall();
+}
+
+bool RemoteController::redialPending() const
+{
+    std::lock_guard lock(callMutex_);
+    return pending_.redialOnConnect;
 }
 
 void RemoteController::startControlSession(const nlohmann::json& message, const std::string& peerName,

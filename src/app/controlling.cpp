@@ -24,6 +24,8 @@ void RemoteController::endControl()
     {
         std::lock_guard lock(callMutex_);
         pending_.redialOnConnect = false;
+        pending_.offlineRetries = 0;
+        pending_.retryDue = false;
         pending_.awaitedCallId.clear();
         session = std::exchange(control_, nullptr);
     }

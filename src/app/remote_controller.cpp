@@ -129,6 +129,7 @@ void RemoteController::onWsOpen()
     {
         std::lock_guard lock(callMutex_);
         redial = std::exchange(pending_.redialOnConnect, false) && isValidTarget(pending_.peer);
+        pending_.offlineRetries = redial ? kRedialOfflineRetries : 0;
     }
     // The status first: whoever watches `online` may place a call, whose text must stay.
     onMain([redial](RemoteController& self) {

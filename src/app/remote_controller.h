@@ -103,6 +103,8 @@ public:
     // The user ends the outgoing session (the host gets "bye") or gives up the call waiting for the
     // connection. Any thread.
     void endControl();
+    // Whether the call lost with the connection will be placed again once it is back. Any thread.
+    bool redialPending() const;
     // The running outgoing session, from the moment the host accepted. Any thread.
     std::shared_ptr<control::ControlSession> controlSession() const;
     // The user ends the hosted session: every controller gets "bye". Any thread.
@@ -121,6 +123,10 @@ public:
     void onWsClose();
 
 private:
+    // After a server restart the host may register a moment after the controller redials: the redial
+    // is tried again every half second, for up to ten seconds, before "offline" counts.
+    static constexpr int kRedialOfflineRetries = 20;
+
     RemoteController(Services services, Deployment deployment);
     void loadSettings();
     void attachSignaling();
@@ -139,6 +145,8 @@ private:
 
     // Controlling (signaling queue unless noted).
     void doCall(); // any thread
+    bool takeOfflineRetry();
+    void retryRedial(); // main thread
     void handleCallResponse(const nlohmann::json& message);
     void startControlSession(const nlohmann::json& message, const std::string& peerName, const std::string& target);
     void handleBinary(const std::vector<std::uint8_t>& bytes);
@@ -181,6 +189,10 @@ private:
         std::string password;
         std::string mode = "control";
         bool redialOnConnect = false;
+        // A redial after the lost connection finds the host not back yet: it is tried again this many
+        // more times before the refusal counts.
+        int offlineRetries = 0;
+        bool retryDue = false; // a retry is scheduled; cleared when the user places or ends a call
         std::string awaitedCallId;
         // The session the lost connection ended, while the host may still be streaming to it: told
         // "bye" once connected again, unless the same call is placed anew (which replaces it).

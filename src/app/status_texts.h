@@ -7,6 +7,7 @@ namespace tavoro::app::text {
 
 inline const std::string kConnecting = "连接中…";
 inline const std::string kConnectionLost = "连接断开，正在重连…";
+inline const std::string kPeerOffline = "对方不在线"; // the server's reason for a call nobody can take
 inline const std::string kIdCopied = "已复制 ID 到剪贴板";
 inline const std::string kPwModeOneTime = "🔐 密码方式：一次性密码（每次连接后自动更换）";
 inline const std::string kPwModeSms = "📲 密码方式：短信验证码（连接走 手机号 + 短信，无需密码）";

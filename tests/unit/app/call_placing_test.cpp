@@ -184,6 +184,41 @@ TEST_F(CallPlacingTest, ALostConnectionRedialsTheSameCall)
     EXPECT_EQ(sentOfType("call").size(), 2u) << "ending the session gives up the redial";
 }
 
+TEST_F(CallPlacingTest, ARedialTriesAgainWhileTheHostIsNotBackButAFirstCallDoesNot)
+{
+    startOnline();
+    const auto refuseOffline = [&] {
+        deliver(json{{"type", "call_response"}, {"from", kHost}, {"call_id", sentOfType("call").back()["call_id"]},
+            {"accepted", false}, {"reason", "对方不在线"}});
+        mainQueue.drain();
+    };
+    deliver(answer(call()));
+    connector->last()->fireClose(1006);
+    scheduler.advance(std::chrono::seconds(2));
+    connector->last()->fireOpen();
+    mainQueue.drain();
+    ASSERT_EQ(sentOfType("call").size(), 2u);
+    refuseOffline();
+    EXPECT_EQ(controller->status.get(), "正在连接 222222222 …") << "the host may register a moment later";
+    scheduler.advance(std::chrono::milliseconds(500));
+    ASSERT_EQ(sentOfType("call").size(), 3u);
+    for (int i = 0; i < 19; ++i) {
+        refuseOffline();
+        scheduler.advance(std::chrono::milliseconds(500));
+    }
+    ASSERT_EQ(sentOfType("call").size(), 22u);
+    refuseOffline();
+    EXPECT_EQ(controller->status.get(), "对方拒绝: 对方不在线") << "given up after ten seconds";
+    scheduler.advance(std::chrono::seconds(1));
+    EXPECT_EQ(sentOfType("call").size(), 22u);
+
+    call();
+    refuseOffline();
+    EXPECT_EQ(controller->status.get(), "对方拒绝: 对方不在线") << "the user's own call is answered at once";
+    scheduler.advance(std::chrono::seconds(1));
+    EXPECT_EQ(sentOfType("call").size(), 23u);
+}
+
 TEST_F(CallPlacingTest, AHostLeftStreamingHearsByeOnceTheConnectionIsBack)
 {
     startOnline();
