@@ -9,6 +9,7 @@ namespace {
 
 constexpr double kAnswerSeconds = 15;
 constexpr double kPictureSeconds = 10;
+constexpr double kReconnectSeconds = 30;
 const std::string kRefusedPrefix = "对方拒绝: ";
 
 } // namespace
@@ -54,7 +55,8 @@ ConnectRun::ConnectRun(boost::asio::io_context& context, app::RemoteController& 
       answerTimer_(context),
       pictureTimer_(context),
       screenshotTimer_(context),
-      endTimer_(context)
+      endTimer_(context),
+      reconnectTimer_(context)
 {
 }
 
@@ -102,7 +104,7 @@ void ConnectRun::statusChanged(const std::string& status)
     }
     out_ << status << std::endl;
     if (!session_ && status.starts_with(kRefusedPrefix)) {
-        finish(kRefused);
+        finish(hadSession_ ? kSessionLost : kRefused);
     }
 }
 
@@ -111,16 +113,41 @@ void ConnectRun::sessionChanged(const std::shared_ptr<control::ControlSession>& 
     if (session && !session_) {
         sessionStarted(session);
     } else if (!session && session_ && !exitCode_) {
+        sessionLost();
+    }
+}
+
+void ConnectRun::sessionLost()
+{
+    if (session_->isRecording.get()) {
+        out_ << session_->toggleRecording() << std::endl;
+    }
+    session_ = nullptr;
+    statsSubscription_.reset();
+    if (!controller_.redialPending()) {
         std::cerr << "tavoro-cli: 会话已断开\n";
         finish(kSessionLost);
+        return;
     }
+    after(reconnectTimer_, kReconnectSeconds, [this] {
+        std::cerr << "tavoro-cli: 会话已断开（" << kReconnectSeconds << " 秒内未能重连）\n";
+        finish(kSessionLost);
+    });
 }
 
 void ConnectRun::sessionStarted(const std::shared_ptr<control::ControlSession>& session)
 {
     session_ = session;
     answerTimer_.cancel();
+    reconnectTimer_.cancel();
     session_->video().attach(std::make_shared<FirstPictureSink>(context_, *this, alive_));
+    if (options_.stats) {
+        // The round trip is published last of each second's figures.
+        statsSubscription_ = session_->rttMs.subscribe([this](int) { out_ << session_->statusLine() << std::endl; });
+    }
+    if (std::exchange(hadSession_, true)) {
+        return; // resumed after the server connection came back
+    }
     if (options_.record) {
         out_ << session_->startRecordingAt(*options_.record) << std::endl;
     }
@@ -130,10 +157,6 @@ void ConnectRun::sessionStarted(const std::shared_ptr<control::ControlSession>& 
     });
     if (options_.seconds) {
         after(endTimer_, *options_.seconds, [this] { finish(kSessionEnded); });
-    }
-    if (options_.stats) {
-        // The round trip is published last of each second's figures.
-        statsSubscription_ = session_->rttMs.subscribe([this](int) { out_ << session_->statusLine() << std::endl; });
     }
     input_.start();
 }
@@ -158,7 +181,7 @@ void ConnectRun::takeScreenshot()
     }
 }
 
-void ConnectRun::interrupt() { finish(session_ ? kSessionEnded : kNoAnswer); }
+void ConnectRun::interrupt() { finish(hadSession_ ? kSessionEnded : kNoAnswer); }
 
 // Ends the run: a screenshot still owed is taken, the recording is closed, the host told "bye" when the
 // session still runs, and the queued messages are written before the loop stops.
@@ -168,7 +191,7 @@ void ConnectRun::finish(int code)
         return;
     }
     exitCode_ = code;
-    for (auto* timer : {&answerTimer_, &pictureTimer_, &screenshotTimer_, &endTimer_}) {
+    for (auto* timer : {&answerTimer_, &pictureTimer_, &screenshotTimer_, &endTimer_, &reconnectTimer_}) {
         timer->cancel();
     }
     input_.stop();

@@ -19,7 +19,8 @@ enum ExitCode : int { kSessionEnded = 0, kBadUsage = 2, kRefused = 3, kNoAnswer 
 
 // One "connect" run on the main io_context: calls the target once the installation is online, holds
 // the session for the asked time, records, takes the screenshot (when the run ends at the latest),
-// replays input, prints the status lines, and ends with an exit code. Main thread only.
+// replays input, prints the status lines, and ends with an exit code. A session lost with the server
+// connection is waited for while the call is placed again (the recording is not resumed). Main thread only.
 class ConnectRun {
 public:
     ConnectRun(boost::asio::io_context& context, app::RemoteController& controller, ConnectOptions options,
@@ -40,6 +41,7 @@ private:
     void statusChanged(const std::string& status);
     void sessionChanged(const std::shared_ptr<control::ControlSession>& session);
     void sessionStarted(const std::shared_ptr<control::ControlSession>& session);
+    void sessionLost();
     void firstPicture();
     void takeScreenshot();
     void finish(int code);
@@ -52,6 +54,7 @@ private:
     InputReplay input_;
     std::shared_ptr<control::ControlSession> session_;
     bool called_ = false;
+    bool hadSession_ = false;
     bool sawPicture_ = false;
     bool tookScreenshot_ = false;
     std::optional<int> exitCode_;
@@ -63,6 +66,7 @@ private:
     boost::asio::steady_timer pictureTimer_;
     boost::asio::steady_timer screenshotTimer_;
     boost::asio::steady_timer endTimer_;
+    boost::asio::steady_timer reconnectTimer_; // a session lost with the server connection, until it is back
     std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
 };
 

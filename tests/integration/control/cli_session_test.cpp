@@ -15,6 +15,7 @@ extern "C" {
 
 #include <csignal>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 
 namespace tavoro::test {
@@ -235,6 +236,33 @@ TEST(CliSession, CtrlCEndsTheSessionAndTheHostGoingAwayLosesIt)
     EXPECT_EQ(setup.host->stop(SIGTERM), 0);
     const auto lost = Cli::ended(*abandoned);
     EXPECT_EQ(lost.exitCode, 5) << describe(lost);
+}
+
+TEST(CliSession, TheSessionIsBackSoonAfterTheServerRestarts)
+{
+    HostingSetup setup(TAVORO_RENDEZVOUS_BIN, TAVORO_HOST_BIN, 320, 240);
+    ASSERT_TRUE(setup.ready());
+    Cli cli(setup);
+    auto session = cli.start({"connect", setup.hostId, "--password", setup.password});
+    ASSERT_FALSE(session->waitForStdout("控制中 · ").empty()) << describe(Cli::ended(*session, 0ms));
+
+    ASSERT_TRUE(setup.server.process->stop(SIGKILL));
+    ASSERT_FALSE(session->waitForStdout("连接断开，正在重连…").empty()) << describe(Cli::ended(*session, 0ms));
+    const int wss = setup.server.wss;
+    setup.server = startRendezvous(TAVORO_RENDEZVOUS_BIN,
+        {"--listen", "127.0.0.1:" + std::to_string(wss), "--relay-port", std::to_string(setup.server.relay),
+            "--stun-port", std::to_string(setup.server.stun), "--state-dir", setup.state.path().string()});
+    ASSERT_EQ(setup.server.wss, wss) << "the server could not take its port again";
+    const auto back = std::chrono::steady_clock::now();
+    const auto resumed = [&] { return session->countStdout("控制中 · ") >= 2; };
+    EXPECT_TRUE(waitFor(resumed, 3s)) << describe(Cli::ended(*session, 0ms));
+    std::cout << "session back "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - back).count()
+              << " ms after the server\n";
+
+    ASSERT_EQ(::kill(session->pid(), SIGINT), 0);
+    const auto ended = Cli::ended(*session);
+    EXPECT_EQ(ended.exitCode, 0) << describe(ended);
 }
 
 TEST(CliSession, ChatTextsReachTheHostAndAnswersArePrinted)
