@@ -29,9 +29,13 @@ signaling::MessageRoutes RemoteController::makeRoutes()
     routes.pushMsg = with([](RemoteController& self, const std::string& from, const std::string& text) {
         self.chat_->receive(from, text);
     });
-    routes.fsListResp = [](const std::string&, const nlohmann::json::array_t& entries) {
-        log::info("Tavoro fs: ⚠ 收到 fs_list_resp 但文件窗未打开 (" + std::to_string(entries.size()) + " 项)");
-    };
+    routes.fsListResp = with([](RemoteController& self, const std::string& path, const nlohmann::json::array_t& entries,
+                                 const std::string& from) { self.handleFsListResp(path, entries, from); });
+    routes.fsRequest = with([](RemoteController& self, const std::string& type, const nlohmann::json& m) {
+        if (self.fsServer_) {
+            self.fsServer_->handle(type, m);
+        }
+    });
     routes.call = with([](RemoteController& self, const nlohmann::json& m) { self.handleIncomingCall(m); });
     routes.input = with([](RemoteController& self, const nlohmann::json& m, const std::string& from) {
         self.handleHostInput(m, from);

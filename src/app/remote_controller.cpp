@@ -53,6 +53,7 @@ RemoteController::RemoteController(Services services, Deployment deployment)
       chat_(chat::ChatStore::create(*sig_, services_.mainQueue, [&random = services_.random] { return newUuid(random); }))
 {
     loadSettings();
+    createFileService();
 }
 
 RemoteController::~RemoteController()
@@ -63,6 +64,8 @@ RemoteController::~RemoteController()
     if (auto session = replaceHostSession(nullptr)) {
         session->close(false, "host_close"); // while the connection it sends through still exists
     }
+    fsServer_.reset();
+    ownFileWorker_.reset(); // file work in flight still sends through *sig_
     sig_.reset(); // no signaling callback may run while the rest is torn down
 }
 

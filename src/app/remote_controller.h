@@ -7,6 +7,9 @@
 #include "core/main_queue.h"
 #include "core/observable.h"
 #include "core/scheduler.h"
+#include "core/serial_queue.h"
+#include "files/remote_browser.h"
+#include "files/remote_fs_server.h"
 #include "host/host_session.h"
 #include "platform/pasteboard.h"
 #include "platform/secure_random.h"
@@ -45,6 +48,10 @@ struct Services {
     std::shared_ptr<signaling::WebSocketConnector> connector;
     host::HostMedia* hostMedia = nullptr;     // what hosting stands on; without it every call is refused
     control::ControlMedia* controlMedia = nullptr; // what controlling stands on; without it no call is placed
+    // Whether the session's controller may browse and change this computer's files.
+    bool fileService = true;
+    // Where those file requests are carried out; null: on a thread of the controller's own.
+    core::SerialQueue* fileWorker = nullptr;
 };
 
 // The single application model: identity, credentials, persisted settings, the signaling connection
@@ -53,8 +60,10 @@ struct Services {
 // Threads: observable fields are written and announced on the main thread only. Operations may be
 // called from any thread unless marked "main thread"; those that publish state post to the main queue
 // when not already on it. Signaling callbacks (onText, onWsOpen, onWsClose) run on the signaling queue.
-// Made with create() so that posted work can hold the controller weakly; the signaling connection is
-// stopped before anything else when the controller is destroyed.
+// A peer's file requests are carried out on the file worker, never on the signaling queue.
+// Made with create() so that posted work can hold the controller weakly; when the controller is
+// destroyed the file worker stops first (finishing its task in flight), then the signaling connection,
+// before anything else.
 class RemoteController : public std::enable_shared_from_this<RemoteController> {
 public:
     static std::shared_ptr<RemoteController> create(Services services, Deployment deployment);
@@ -77,6 +86,8 @@ public:
     core::Observable<int> smsCooldown;
     core::Observable<bool> online;
     core::Observable<std::vector<std::string>> recentPeers;
+    // The model of the file window's remote pane, replaced each time the window is opened.
+    core::Observable<std::shared_ptr<files::RemoteBrowser>> remoteBrowser;
 
     // Loads or makes the identity and opens the signaling connection. Main thread, once; later calls
     // do nothing.
@@ -111,6 +122,10 @@ public:
     void endHost();
     // Whether a hosted session is running (the one that counts, not the published copy). Any thread.
     bool hosting() const { return hostSession() != nullptr; }
+    // Opens the file window on the other side of the running session (the outgoing one first): makes
+    // remoteBrowser and lists the peer's root. Without a session only the status line says so. Any
+    // thread; the work is done on the main thread.
+    void openFileBrowser();
 
     // The signaling connection (for the sessions, which send through it).
     signaling::Signaling& signaling() { return *sig_; }
@@ -130,6 +145,7 @@ private:
     RemoteController(Services services, Deployment deployment);
     void loadSettings();
     void attachSignaling();
+    void createFileService();
     signaling::MessageRoutes makeRoutes();
     void registrationRefresh();
     std::string getOrMakeDeviceId();
@@ -142,6 +158,8 @@ private:
     void handleServerError(const std::string& text);
     void handleClipboardText(const std::string& text, const std::string& from);
     bool isSessionPeer(const std::string& peerId) const;
+    bool mayUseFiles(const std::string& peerId) const;
+    void handleFsListResp(const std::string& path, const nlohmann::json::array_t& entries, const std::string& from);
 
     // Controlling (signaling queue unless noted).
     void doCall(); // any thread
@@ -205,6 +223,8 @@ private:
     std::shared_ptr<host::HostSession> host_;        // the hosted session that counts
     std::unique_ptr<signaling::Signaling> sig_;     // reset first in the destructor: its thread stops first
     std::shared_ptr<chat::ChatStore> chat_;         // sends through *sig_
+    std::unique_ptr<core::SerialQueue> ownFileWorker_; // when Services gives no file worker
+    std::unique_ptr<files::RemoteFsServer> fsServer_;  // null when the file service is off; sends through *sig_
 };
 
 // The "wss://HOST:PORT/ws" endpoint for a "HOST[:PORT]" server address (port 8443 when absent; IPv6

@@ -23,6 +23,7 @@ inline const std::string kSmsCodeSent = "✅ 验证码已发到对方手机，�
 inline const std::string kInvalidTarget = "请输入 9 位 ID 或 11 位手机号";
 inline const std::string kSessionEnded = "会话结束";
 inline const std::string kTakenOver = "🔀 已被接管：另一台设备连接了该目标";
+inline const std::string kNoSessionForFiles = "需先建立会话才能传文件";
 
 // The name this computer gives itself in answers to calls.
 inline const std::string kComputerName = "Linux";

@@ -11,9 +11,9 @@
 namespace tavoro::files {
 namespace {
 
-ListingEntry describe(const std::filesystem::path& item)
+FsEntry describe(const std::filesystem::path& item)
 {
-    ListingEntry entry;
+    FsEntry entry;
     entry.name = toValidUtf8(item.filename().native());
     struct stat attributes {};
     if (::stat(item.c_str(), &attributes) == 0) { // follows links: a link to a directory is one
@@ -26,9 +26,9 @@ ListingEntry describe(const std::filesystem::path& item)
 
 } // namespace
 
-std::vector<ListingEntry> readDirectory(const std::string& path)
+std::vector<FsEntry> readDirectory(const std::string& path)
 {
-    std::vector<ListingEntry> entries;
+    std::vector<FsEntry> entries;
     std::error_code ec;
     std::filesystem::directory_iterator it(path, ec);
     for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
@@ -41,9 +41,9 @@ std::vector<ListingEntry> readDirectory(const std::string& path)
     return entries;
 }
 
-void sortListing(std::vector<ListingEntry>& entries, const NameCollator& collator)
+void sortListing(std::vector<FsEntry>& entries, const NameCollator& collator)
 {
-    std::stable_sort(entries.begin(), entries.end(), [&](const ListingEntry& a, const ListingEntry& b) {
+    std::stable_sort(entries.begin(), entries.end(), [&](const FsEntry& a, const FsEntry& b) {
         if (a.dir != b.dir) {
             return a.dir;
         }

@@ -6,14 +6,14 @@ namespace {
 // Room for what the sender adds: ,"type":"fs_list_resp","seq":<up to 20 digits>.
 constexpr std::size_t kEnvelopeBytes = 64;
 
-nlohmann::json entryObject(const ListingEntry& entry)
+nlohmann::json entryObject(const FsEntry& entry)
 {
     return {{"name", entry.name}, {"dir", entry.dir}, {"size", entry.size}, {"mtime", entry.mtime}};
 }
 
 } // namespace
 
-ListingReply buildListingReply(const ListingRequest& request, const std::vector<ListingEntry>& entries,
+ListingReply buildListingReply(const ListingRequest& request, const std::vector<FsEntry>& entries,
     std::size_t maxBytes)
 {
     ListingReply reply;

@@ -25,7 +25,7 @@ struct ListingRequest {
 
 // Entries are added in order while the serialised reply (with room for the envelope's "type" and
 // "seq") stays at or below maxBytes.
-ListingReply buildListingReply(const ListingRequest& request, const std::vector<ListingEntry>& entries,
+ListingReply buildListingReply(const ListingRequest& request, const std::vector<FsEntry>& entries,
     std::size_t maxBytes);
 
 } // namespace tavoro::files

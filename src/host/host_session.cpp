@@ -534,6 +534,12 @@ std::string HostSession::peerId() const
     return roster_.primary().peerId;
 }
 
+ControllerTarget HostSession::primary() const
+{
+    std::lock_guard lock(mcLock_);
+    return roster_.primary();
+}
+
 std::size_t HostSession::viewerCount() const
 {
     std::lock_guard lock(mcLock_);

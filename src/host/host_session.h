@@ -80,6 +80,8 @@ public:
     void close(bool sendBye, const std::string& reason);
 
     std::string peerId() const;
+    // The primary controller's device ID and call ID, read together.
+    ControllerTarget primary() const;
     std::size_t viewerCount() const;
     bool isExtra(const std::string& peerId) const;
     bool isController(const std::string& peerId) const;

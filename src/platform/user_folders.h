@@ -9,6 +9,7 @@ namespace tavoro::platform {
 class UserFolders {
 public:
     virtual ~UserFolders() = default;
+    virtual std::filesystem::path home() const = 0;      // where the local file browser starts
     virtual std::filesystem::path videos() const = 0;    // recordings
     virtual std::filesystem::path pictures() const = 0;  // screenshots
     virtual std::filesystem::path downloads() const = 0; // received files

@@ -82,7 +82,8 @@ void routeText(const MessageRoutes& routes, const std::string& type, const nlohm
     } else if (isOneOf(type, kFileTransferTypes)) {
         callIfSet(routes.fileTransfer, type, message);
     } else if (type == "fs_list_resp") {
-        callIfSet(routes.fsListResp, stringField(message, "path"), objectsOf(json::arrayField(message, "entries")));
+        callIfSet(routes.fsListResp, stringField(message, "path"), objectsOf(json::arrayField(message, "entries")),
+            stringField(message, "from"));
     } else if (isOneOf(type, kFsRequestTypes)) {
         callIfSet(routes.fsRequest, type, message);
     } else if (type == "bye") {

@@ -22,8 +22,8 @@ struct MessageRoutes {
     std::function<void(const std::string& text, const std::string& from)> clipboardText; // non-empty text only
     std::function<void(const std::string& from, const std::string& text)> pushMsg;
     std::function<void(const std::string& type, const Json& message)> fileTransfer;  // "file_xfer_*"
-    // "fs_list_resp": "path", "entries" (the objects of the list, in order).
-    std::function<void(const std::string& path, const Json::array_t& entries)> fsListResp;
+    // "fs_list_resp": "path", "entries" (the objects of the list, in order), "from".
+    std::function<void(const std::string& path, const Json::array_t& entries, const std::string& from)> fsListResp;
     std::function<void(const std::string& type, const Json& message)> fsRequest;     // "fs_list" … "fs_copy"
     std::function<void(const std::string& from, const std::string& reason)> bye;
     std::function<void(const std::string& text)> error;                               // "error", "err"

@@ -1,8 +1,12 @@
 #include "platform/posix/xdg_user_folders.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 namespace tavoro::platform {
 namespace {
@@ -100,11 +104,25 @@ std::filesystem::path chosen(const std::optional<std::filesystem::path>& named, 
     return temporary;
 }
 
+// The home directory the user database gives this process's user; empty when it has none.
+std::string accountHome()
+{
+    std::vector<char> buffer(16384);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr ||
+        found->pw_dir == nullptr) {
+        return {};
+    }
+    return found->pw_dir;
+}
+
 } // namespace
 
 XdgEnvironment XdgEnvironment::fromProcess()
 {
-    return {envOrEmpty("HOME"), envOrEmpty("XDG_CONFIG_HOME"), envOrEmpty("TMPDIR")};
+    auto home = envOrEmpty("HOME");
+    return {home.empty() ? accountHome() : home, envOrEmpty("XDG_CONFIG_HOME"), envOrEmpty("TMPDIR")};
 }
 
 UserDirs parseUserDirs(std::string_view text, const std::string& home)
@@ -153,7 +171,8 @@ XdgUserFolders::XdgUserFolders(const XdgEnvironment& env)
 }
 
 XdgUserFolders::XdgUserFolders(const XdgEnvironment& env, const UserDirs& dirs)
-    : videos_(chosen(dirs.videos, env.home, "Videos", temporaryFolder(env))),
+    : home_(std::filesystem::path(env.home).is_absolute() ? std::filesystem::path(env.home) : "/"),
+      videos_(chosen(dirs.videos, env.home, "Videos", temporaryFolder(env))),
       pictures_(chosen(dirs.pictures, env.home, "Pictures", temporaryFolder(env))),
       downloads_(chosen(dirs.downloads, env.home, "Downloads", temporaryFolder(env))),
       temporary_(temporaryFolder(env))

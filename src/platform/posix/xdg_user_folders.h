@@ -10,7 +10,7 @@ namespace tavoro::platform {
 
 // The environment values the folders depend on; empty when unset.
 struct XdgEnvironment {
-    std::string home;       // $HOME
+    std::string home;       // $HOME, else the home directory of the user's account
     std::string configHome; // $XDG_CONFIG_HOME
     std::string tmpDir;     // $TMPDIR
 
@@ -32,8 +32,9 @@ UserDirs parseUserDirs(std::string_view text, const std::string& home);
 // $XDG_CONFIG_HOME/user-dirs.dirs, else $HOME/.config/user-dirs.dirs; nothing without either.
 std::optional<std::filesystem::path> userDirsFile(const XdgEnvironment& env);
 
-// The user's folders as the XDG user directories name them: the folder from user-dirs.dirs, else
-// $HOME/Videos, $HOME/Pictures or $HOME/Downloads, else the temporary folder ($TMPDIR, else /tmp).
+// The user's folders: the home folder ("/" when it is not an absolute path), and the others as the
+// XDG user directories name them: the folder from user-dirs.dirs, else $HOME/Videos, $HOME/Pictures
+// or $HOME/Downloads, else the temporary folder ($TMPDIR, else /tmp).
 // Resolved once at construction; any thread after that.
 class XdgUserFolders final : public UserFolders {
 public:
@@ -43,12 +44,14 @@ public:
     explicit XdgUserFolders(const XdgEnvironment& env);
     XdgUserFolders(const XdgEnvironment& env, const UserDirs& dirs);
 
+    std::filesystem::path home() const override { return home_; }
     std::filesystem::path videos() const override { return videos_; }
     std::filesystem::path pictures() const override { return pictures_; }
     std::filesystem::path downloads() const override { return downloads_; }
     std::filesystem::path temporary() const override { return temporary_; }
 
 private:
+    std::filesystem::path home_;
     std::filesystem::path videos_;
     std::filesystem::path pictures_;
     std::filesystem::path downloads_;

@@ -20,6 +20,8 @@ void addHostingOptions(CLI::App& app, HostingOptions& options)
     app.add_option("--password-mode", options.passwordMode, "fixed, one-time or sms (kept)")
         ->check(CLI::IsMember(kPasswordModes));
     app.add_option("--password", options.password, "the fixed password (kept; implies --password-mode fixed)");
+    app.add_flag("--no-files", options.noFiles,
+        "serve no file requests: controllers can neither browse nor transfer this computer's files");
 }
 
 std::string checkHostingOptions(const HostingOptions& options)
@@ -31,6 +33,11 @@ std::string checkHostingOptions(const HostingOptions& options)
         return "--password must not be empty";
     }
     return {};
+}
+
+void applyHostingServices(const HostingOptions& options, Services& services)
+{
+    services.fileService = !options.noFiles;
 }
 
 void applyHostingOptions(const HostingOptions& options, RemoteController& controller)

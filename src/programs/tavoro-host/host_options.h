@@ -16,6 +16,7 @@ struct HostingOptions {
     std::optional<std::string> permission;   // "deny", "view" or "control"
     std::optional<std::string> passwordMode; // "fixed", "one-time" or "sms"
     std::optional<std::string> password;     // the fixed password
+    bool noFiles = false;                    // serve no file requests (not kept)
 };
 
 void addHostingOptions(CLI::App& app, HostingOptions& options);
@@ -23,6 +24,9 @@ void addHostingOptions(CLI::App& app, HostingOptions& options);
 // A one-line error when the choices do not fit together (a password for another mode than fixed, an
 // empty password); empty when they do.
 std::string checkHostingOptions(const HostingOptions& options);
+
+// Applies the choices that shape the controller before it is made (the file service).
+void applyHostingServices(const HostingOptions& options, Services& services);
 
 // Applies the choices to a started controller. Main thread.
 void applyHostingOptions(const HostingOptions& options, RemoteController& controller);

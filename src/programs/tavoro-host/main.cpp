@@ -66,9 +66,9 @@ int runHost(const app::InstallationOptions& options, const app::HostingOptions& 
     platform::X11Permissions permissions;
     host::HostMedia media{capture, encoders, *input, permissions, computerName()};
 
-    auto controller = app::RemoteController::create(
-        program.services(pin, &media, nullptr),
-        deployment);
+    auto services = program.services(pin, &media, nullptr);
+    app::applyHostingServices(hosting, services);
+    auto controller = app::RemoteController::create(std::move(services), deployment);
     auto printStatus = [](const std::string& text) { std::cout << text << std::endl; };
     auto subscription = controller->status.subscribe(printStatus);
     printStatus(controller->status.get());

@@ -3,6 +3,7 @@
 #include "app/remote_controller.h"
 #include "platform/fake/manual_clock.h"
 #include "platform/fake/manual_main_queue.h"
+#include "platform/fake/manual_serial_queue.h"
 #include "platform/fake/memory_settings_store.h"
 #include "platform/posix/system_random.h"
 #include "support/fake_websocket.h"
@@ -15,7 +16,8 @@ namespace tavoro::app::test {
 
 // A RemoteController on fakes: the test thread is the main thread, main and background timers run on
 // one manual clock (each scheduler runs its own due timers when advanced), and the signaling
-// connection's sockets are fake tasks the test opens, feeds and closes by hand.
+// connection's sockets are fake tasks the test opens, feeds and closes by hand; a peer's file requests
+// wait on a manual queue until the test drains fileWorker.
 class ControllerTest : public ::testing::Test {
 protected:
     platform::fake::ManualMainQueue mainQueue;
@@ -29,14 +31,15 @@ protected:
     std::shared_ptr<tavoro::test::FakeWebSocketConnector> connector = std::make_shared<tavoro::test::FakeWebSocketConnector>();
     host::HostMedia* hostMedia = nullptr;
     control::ControlMedia* controlMedia = nullptr;
+    platform::fake::ManualSerialQueue fileWorker;
     std::shared_ptr<RemoteController> controller;
 
     std::shared_ptr<RemoteController> makeController()
     {
-        return RemoteController::create(
-            Services{mainQueue, scheduler, backgroundScheduler, settings, pasteboard, random, clock, wallClock, connector,
-                hostMedia, controlMedia},
-            Deployment{"wss://rendezvous.test:8443/ws", "qxm", {}});
+        Services services{mainQueue, scheduler, backgroundScheduler, settings, pasteboard, random, clock, wallClock,
+            connector, hostMedia, controlMedia};
+        services.fileWorker = &fileWorker;
+        return RemoteController::create(std::move(services), Deployment{"wss://rendezvous.test:8443/ws", "qxm", {}});
     }
 
     // Starts the controller and opens its first socket.

@@ -51,19 +51,21 @@ TEST(XdgUserFolders, FallsBackToTheHomeFolderThenToTheTemporaryFolder)
     struct Case {
         XdgEnvironment env;
         UserDirs named;
+        const char* home;
         const char* videos;
         const char* pictures;
         const char* downloads;
         const char* temporary;
     };
     const Case cases[] = {
-        {{"/home/u", "", ""}, {}, "/home/u/Videos", "/home/u/Pictures", "/home/u/Downloads", "/tmp"},
-        {{"/home/u", "", "/var/tmp"}, {"/v", "/p", "/d"}, "/v", "/p", "/d", "/var/tmp"},
-        {{"", "", "/var/tmp"}, {}, "/var/tmp", "/var/tmp", "/var/tmp", "/var/tmp"},
-        {{"relative/home", "", "relative/tmp"}, {}, "/tmp", "/tmp", "/tmp", "/tmp"},
+        {{"/home/u", "", ""}, {}, "/home/u", "/home/u/Videos", "/home/u/Pictures", "/home/u/Downloads", "/tmp"},
+        {{"/home/u", "", "/var/tmp"}, {"/v", "/p", "/d"}, "/home/u", "/v", "/p", "/d", "/var/tmp"},
+        {{"", "", "/var/tmp"}, {}, "/", "/var/tmp", "/var/tmp", "/var/tmp", "/var/tmp"},
+        {{"relative/home", "", "relative/tmp"}, {}, "/", "/tmp", "/tmp", "/tmp", "/tmp"},
     };
     for (const auto& c : cases) {
         const XdgUserFolders folders(c.env, c.named);
+        EXPECT_EQ(folders.home(), c.home) << c.env.home;
         EXPECT_EQ(folders.videos(), c.videos) << c.env.home << " " << c.env.tmpDir;
         EXPECT_EQ(folders.pictures(), c.pictures) << c.env.home << " " << c.env.tmpDir;
         EXPECT_EQ(folders.downloads(), c.downloads) << c.env.home << " " << c.env.tmpDir;

@@ -29,8 +29,8 @@ struct Recorder {
         routes.clipboardText = [note](const std::string& text, const std::string& from) { note("clip:" + text + "|" + from); };
         routes.pushMsg = [note](const std::string& from, const std::string& text) { note("push:" + from + "|" + text); };
         routes.fileTransfer = [note](const std::string& type, const json&) { note("file:" + type); };
-        routes.fsListResp = [note](const std::string& path, const json::array_t& entries) {
-            note("fsListResp:" + path + "|" + std::to_string(entries.size()));
+        routes.fsListResp = [note](const std::string& path, const json::array_t& entries, const std::string& from) {
+            note("fsListResp:" + path + "|" + std::to_string(entries.size()) + "|" + from);
         };
         routes.fsRequest = [note](const std::string& type, const json&) { note("fs:" + type); };
         routes.bye = [note](const std::string& from, const std::string& reason) { note("bye:" + from + "|" + reason); };
@@ -63,11 +63,12 @@ TEST(MessageRouter, HandlersGetTheirFieldsReadLeniently)
     r.route({{"type", "clipboard_text"}, {"text", "hello"}, {"from", "2"}});
     r.route({{"type", "clipboard_text"}, {"text", ""}, {"from", "2"}});
     r.route({{"type", "push_msg"}, {"from", "3"}, {"text", "hi"}});
-    r.route({{"type", "fs_list_resp"}, {"path", "/tmp"}, {"entries", {{{"name", "a"}}, 7, {{"name", "b"}}}}});
+    r.route({{"type", "fs_list_resp"}, {"path", "/tmp"}, {"entries", {{{"name", "a"}}, 7, {{"name", "b"}}}},
+        {"from", "5"}});
     r.route({{"type", "fs_list_resp"}, {"entries", "none"}});
     r.route({{"type", "bye"}, {"from", "4"}, {"reason", "user_close"}});
     EXPECT_EQ(r.calls, (std::vector<std::string>{"input:123456789", "input:", R"(signal:ice|{"candidates":[]}|1)",
-                           "signal:|none|", "clip:hello|2", "push:3|hi", "fsListResp:/tmp|2", "fsListResp:|0",
+                           "signal:|none|", "clip:hello|2", "push:3|hi", "fsListResp:/tmp|2|5", "fsListResp:|0|",
                            "bye:4|user_close"}));
 }
 

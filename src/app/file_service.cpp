@@ -1,0 +1,67 @@
+// The file window's side of the application model: serving the session peer's file requests, opening
+// the window on the peer's disk, and taking the peer's listings in.
+#include "app/remote_controller.h"
+#include "app/status_texts.h"
+#include "core/log.h"
+#include "core/thread_serial_queue.h"
+
+#include <optional>
+
+namespace tavoro::app {
+
+void RemoteController::createFileService()
+{
+    if (!services_.fileService) {
+        return;
+    }
+    core::SerialQueue* worker = services_.fileWorker;
+    if (worker == nullptr) {
+        ownFileWorker_ = std::make_unique<core::ThreadSerialQueue>("tavoro.fs");
+        worker = ownFileWorker_.get();
+    }
+    // The server lives inside the controller, and only routing (which holds the controller) asks it.
+    fsServer_ = std::make_unique<files::RemoteFsServer>(
+        *sig_, *worker, [this](const std::string& from) { return mayUseFiles(from); });
+}
+
+// Only a controller attached to the hosted session, while the user lets callers control this computer,
+// may read or change its files: anyone else who knows the ID could otherwise list and delete them.
+bool RemoteController::mayUseFiles(const std::string& peerId) const
+{
+    return permission.get() == 2 && isSessionPeer(peerId);
+}
+
+void RemoteController::openFileBrowser()
+{
+    onMain([](RemoteController& self) {
+        std::optional<host::ControllerTarget> peer;
+        if (auto control = self.controlSession()) {
+            peer = host::ControllerTarget{control->peerId(), control->callId()};
+        } else if (auto session = self.hostSession()) {
+            peer = session->primary();
+        }
+        if (!peer) {
+            self.status.set(text::kNoSessionForFiles);
+            return;
+        }
+        log::info("Tavoro fs: 打开文件传输 peer=" + peer->peerId + " call_id=" + peer->callId);
+        auto browser = files::RemoteBrowser::create(
+            *self.sig_, peer->peerId, peer->callId, self.services_.mainQueue, self.services_.mainScheduler);
+        self.remoteBrowser.set(browser);
+        browser->list("");
+    });
+}
+
+// A listing is taken only from the peer the window browses; any other is dropped like one that
+// arrives with no window open.
+void RemoteController::handleFsListResp(
+    const std::string& path, const nlohmann::json::array_t& entries, const std::string& from)
+{
+    if (auto browser = remoteBrowser.get(); browser && !from.empty() && from == browser->peerId()) {
+        browser->feed(path, entries);
+        return;
+    }
+    log::info("Tavoro fs: ⚠ 收到 fs_list_resp 但文件窗未打开 (" + std::to_string(entries.size()) + " 项)");
+}
+
+} // namespace tavoro::app
