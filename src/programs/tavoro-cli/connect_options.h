@@ -19,6 +19,7 @@ struct ConnectOptions {
     bool stats = false;
     std::optional<std::string> input; // a file of input events, "-" for standard input
     std::optional<std::string> audio; // a WAV file for the host's sound; dropped when absent
+    bool awaitPicture = true;         // the run fails without a decoded picture soon after the answer
 };
 
 // Adds the "connect" subcommand; returns it so that the caller can see whether it was chosen.

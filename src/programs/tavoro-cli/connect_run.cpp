@@ -151,10 +151,12 @@ void ConnectRun::sessionStarted(const std::shared_ptr<control::ControlSession>& 
     if (options_.record) {
         out_ << session_->startRecordingAt(*options_.record) << std::endl;
     }
-    after(pictureTimer_, kPictureSeconds, [this] {
-        std::cerr << "tavoro-cli: " << kPictureSeconds << " 秒内没有收到画面\n";
-        finish(kNoAnswer);
-    });
+    if (options_.awaitPicture) {
+        after(pictureTimer_, kPictureSeconds, [this] {
+            std::cerr << "tavoro-cli: " << kPictureSeconds << " 秒内没有收到画面\n";
+            finish(kNoAnswer);
+        });
+    }
     if (options_.seconds) {
         after(endTimer_, *options_.seconds, [this] { finish(kSessionEnded); });
     }

@@ -15,7 +15,7 @@
 namespace tavoro::cli {
 
 // How "tavoro-cli connect" ends.
-enum ExitCode : int { kSessionEnded = 0, kBadUsage = 2, kRefused = 3, kNoAnswer = 4, kSessionLost = 5 };
+enum ExitCode : int { kSessionEnded = 0, kBadUsage = 2, kRefused = 3, kNoAnswer = 4, kSessionLost = 5, kNotDone = 6 };
 
 // One "connect" run on the main io_context: calls the target once the installation is online, holds
 // the session for the asked time, records, takes the screenshot (when the run ends at the latest),
@@ -32,6 +32,8 @@ public:
     void start();
     // Ctrl-C: the session ends with "bye" as when the time is up.
     void interrupt();
+    // Ends the run with the code (once; later calls do nothing).
+    void finish(int code);
     // Set once the run is over; the io_context is stopped then.
     std::optional<int> exitCode() const { return exitCode_; }
 
@@ -44,7 +46,6 @@ private:
     void sessionLost();
     void firstPicture();
     void takeScreenshot();
-    void finish(int code);
     void after(boost::asio::steady_timer& timer, double seconds, std::function<void()> step);
 
     boost::asio::io_context& context_;

@@ -42,6 +42,7 @@ ConnectOptions fileSession(const FileOptions& options)
     session.target = options.target;
     session.password = options.password;
     session.mode = "file";
+    session.awaitPicture = false;
     return session;
 }
 
