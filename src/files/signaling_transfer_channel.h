@@ -5,7 +5,8 @@
 
 namespace tavoro::files {
 
-// Transfers over the installation's signaling connection. Any thread; the connection outlives it.
+// Transfers over the installation's signaling connection (the user links tavoro_signaling). Any
+// thread; the connection outlives it.
 class SignalingTransferChannel final : public TransferChannel {
 public:
     explicit SignalingTransferChannel(signaling::Signaling& sig) : sig_(sig) {}

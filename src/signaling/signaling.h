@@ -22,8 +22,9 @@ namespace tavoro::signaling {
 // owner, and reconnects with backoff (1, 2, 4, 8, 15, 15 … s) for as long as the process lives.
 //
 // Threads: Signaling owns the signaling queue, one Asio thread ("tavoro.signal"). Every task event and
-// the four callbacks run there. send(), sendBinary(), connected() and setRegistration() are safe from
-// any thread; start() and forceReconnect() too. Reconnect timers run on the main scheduler given at
+// the four callbacks run there. send(), trySend(), sendBinary(), connected(), connectionNumber(),
+// unsentBytes(), writtenBytes() and setRegistration() are safe from any thread; start() and
+// forceReconnect() too. Reconnect timers run on the main scheduler given at
 // construction. The callbacks are set before start() and never change afterwards.
 // Locks: seqLock_ guards seq_ and orders sends; stateMutex_ guards task_, urlStr_, deviceId_,
 // deviceKey_, token_, phone_, smsAuth_ and backoff_; connected_, wantConnected_ and connectionNumber_ are

@@ -1,5 +1,7 @@
 #include "signaling/signaling.h"
 
+#include "files/signaling_transfer_channel.h"
+
 #include "platform/fake/manual_clock.h"
 #include "support/fake_websocket.h"
 
@@ -210,12 +212,14 @@ TEST_F(SignalingTest, TrySendTellsWhetherAConnectionIsOpenAndTheConnectionNumber
     connector->last()->fireOpen();
     const auto open = sig.connectionNumber();
     EXPECT_NE(open, before);
-    EXPECT_TRUE(sig.trySend("x", json::object()));
+    files::SignalingTransferChannel channel(sig);
+    EXPECT_TRUE(channel.send("x", json::object()));
     EXPECT_FALSE(sig.trySend("x", json::array())) << "not an object";
 
     connector->last()->setProgress(700, 4096);
-    EXPECT_EQ(sig.unsentBytes(), 700u);
-    EXPECT_EQ(sig.writtenBytes(), 4096u);
+    EXPECT_EQ(channel.unsentBytes(), 700u);
+    EXPECT_EQ(channel.writtenBytes(), 4096u);
+    EXPECT_EQ(channel.connectionNumber(), open);
 
     connector->last()->fireError("reset");
     EXPECT_NE(sig.connectionNumber(), open);
