@@ -35,8 +35,13 @@ void Signaling::start(std::string url, std::string deviceId, std::string token, 
 
 void Signaling::send(const std::string& type, nlohmann::json payload)
 {
+    trySend(type, std::move(payload));
+}
+
+bool Signaling::trySend(const std::string& type, nlohmann::json payload)
+{
     if (!payload.is_object()) {
-        return;
+        return false;
     }
     payload["type"] = type;
     std::lock_guard seqLock(seqLock_);
@@ -47,9 +52,24 @@ void Signaling::send(const std::string& type, nlohmann::json payload)
         std::lock_guard lock(stateMutex_);
         task = task_;
     }
-    if (text && task) {
-        task->sendText(std::move(*text)); // still under seqLock_: numbering and sending order agree
+    if (!text || !task) {
+        return false;
     }
+    const bool live = connected_.load();
+    task->sendText(std::move(*text)); // still under seqLock_: numbering and sending order agree
+    return live;
+}
+
+std::uint64_t Signaling::unsentBytes() const
+{
+    std::lock_guard lock(stateMutex_);
+    return task_ ? task_->unsentBytes() : 0;
+}
+
+std::uint64_t Signaling::writtenBytes() const
+{
+    std::lock_guard lock(stateMutex_);
+    return task_ ? task_->writtenBytes() : 0;
 }
 
 void Signaling::shutdown(std::chrono::milliseconds limit)
@@ -148,6 +168,7 @@ void Signaling::forceReconnect()
         old = std::move(task_);
     }
     connected_ = false;
+    ++connectionNumber_;
     if (old) {
         old->cancel(1001);
     }
@@ -196,6 +217,7 @@ bool Signaling::isCurrent(const std::weak_ptr<WebSocketTask>& task) const
 void Signaling::opened()
 {
     connected_ = true;
+    ++connectionNumber_;
     std::string token;
     {
         std::lock_guard lock(stateMutex_);
@@ -225,6 +247,7 @@ void Signaling::received(const std::string& text)
 void Signaling::lost(const std::string& reason)
 {
     connected_ = false;
+    ++connectionNumber_;
     if (onClose) {
         onClose(reason);
     }

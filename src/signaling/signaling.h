@@ -22,11 +22,13 @@ namespace tavoro::signaling {
 // owner, and reconnects with backoff (1, 2, 4, 8, 15, 15 … s) for as long as the process lives.
 //
 // Threads: Signaling owns the signaling queue, one Asio thread ("tavoro.signal"). Every task event and
-// the four callbacks run there. send(), sendBinary(), connected() and setRegistration() are safe from
-// any thread; start() and forceReconnect() too. Reconnect timers run on the main scheduler given at
+// the four callbacks run there. send(), trySend(), sendBinary(), connected(), connectionNumber(),
+// unsentBytes(), writtenBytes() and setRegistration() are safe from any thread; start() and
+// forceReconnect() too. Reconnect timers run on the main scheduler given at
 // construction. The callbacks are set before start() and never change afterwards.
 // Locks: seqLock_ guards seq_ and orders sends; stateMutex_ guards task_, urlStr_, deviceId_,
-// deviceKey_, token_, phone_, smsAuth_ and backoff_; connected_ and wantConnected_ are atomics. seqLock_ is taken before
+// deviceKey_, token_, phone_, smsAuth_ and backoff_; connected_, wantConnected_ and connectionNumber_ are
+// atomics. seqLock_ is taken before
 // stateMutex_, never the other way round.
 // Destruction stops the signaling thread first, so no callback runs once the destructor has begun;
 // it must not run on the signaling thread itself.
@@ -53,6 +55,9 @@ public:
     // Sends {payload…, "type": type, "seq": n}. Dropped silently when payload is not an object, when it
     // cannot be serialised, or when there is no socket.
     void send(const std::string& type, nlohmann::json payload = nlohmann::json::object()) override;
+    // Like send(), and true when the message was handed to an open connection. A message handed over
+    // is still lost if that connection is lost before writing it; connectionNumber() then changes.
+    bool trySend(const std::string& type, nlohmann::json payload);
     void sendBinary(std::vector<std::uint8_t> bytes) override;
     void sendHello();
     void sendRegister();
@@ -68,6 +73,11 @@ public:
     void forceReconnect();
 
     bool connected() const { return connected_.load(); }
+    // Changes whenever a connection opens, is lost or is dropped for a new one.
+    std::uint64_t connectionNumber() const { return connectionNumber_.load(); }
+    // The current socket's bytes queued and not yet written, and written so far (0 without a socket).
+    std::uint64_t unsentBytes() const;
+    std::uint64_t writtenBytes() const;
     bool wantConnected() const { return wantConnected_.load(); }
     // The delay before the next reconnect attempt.
     std::chrono::milliseconds nextBackoff() const;
@@ -100,6 +110,7 @@ private:
 
     std::atomic<bool> wantConnected_{false};
     std::atomic<bool> connected_{false};
+    std::atomic<std::uint64_t> connectionNumber_{0};
 
     core::EventLoopThread loop_{"tavoro.signal"}; // last: stopped before anything above is destroyed
 };

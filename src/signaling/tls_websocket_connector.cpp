@@ -15,6 +15,7 @@
 
 #include <openssl/x509.h>
 
+#include <atomic>
 #include <deque>
 
 namespace tavoro::signaling {
@@ -71,6 +72,14 @@ public:
         enqueue(Outgoing{false, std::string(bytes.begin(), bytes.end())});
     }
 
+    std::uint64_t unsentBytes() const override
+    {
+        const auto written = writtenBytes_.load();
+        return queuedBytes_.load() - written;
+    }
+
+    std::uint64_t writtenBytes() const override { return writtenBytes_.load(); }
+
     void cancel(std::uint16_t closeCode) override
     {
         asio::post(loop_, [self = shared_from_this(), closeCode] { self->close(closeCode); });
@@ -93,12 +102,15 @@ private:
 
     void enqueue(Outgoing message)
     {
+        queuedBytes_ += message.data.size();
         asio::post(loop_, [self = shared_from_this(), message = std::move(message)]() mutable {
             if (self->finished_) {
+                self->writtenBytes_ += message.data.size();
                 return;
             }
             if (!message.text) {
                 if (self->queuedBinaryBytes_ + message.data.size() > kMaxQueuedBinaryBytes) {
+                    self->writtenBytes_ += message.data.size();
                     return;
                 }
                 self->queuedBinaryBytes_ += message.data.size();
@@ -267,6 +279,7 @@ private:
             if (!self->queue_.front().text) {
                 self->queuedBinaryBytes_ -= self->queue_.front().data.size();
             }
+            self->writtenBytes_ += self->queue_.front().data.size();
             self->queue_.pop_front();
             self->writeNext();
         });
@@ -314,6 +327,9 @@ private:
     Events events_;
     std::deque<Outgoing> queue_;
     std::size_t queuedBinaryBytes_ = 0;
+    // Any thread reads these; queued grows on the caller's thread before written catches up on ours.
+    std::atomic<std::uint64_t> queuedBytes_{0};
+    std::atomic<std::uint64_t> writtenBytes_{0};
     bool open_ = false;
     bool writing_ = false;
     bool finished_ = false; // lost or cancelled: nothing more is reported

@@ -31,6 +31,10 @@ public:
     // Any thread. Messages go out in call order, after the connection opens.
     virtual void sendText(std::string text) = 0;
     virtual void sendBinary(std::vector<std::uint8_t> bytes) = 0;
+    // Any thread. Bytes of the messages handed to sendText and sendBinary that are not yet written to
+    // the socket, and bytes written (or dropped) so far; both count message payloads only.
+    virtual std::uint64_t unsentBytes() const = 0;
+    virtual std::uint64_t writtenBytes() const = 0;
     // Any thread. Closes with the code (or drops a connection that is not open yet). No event follows.
     virtual void cancel(std::uint16_t closeCode) = 0;
     // Any thread. Sends what is queued, then closes with the code; done runs on the task's thread once

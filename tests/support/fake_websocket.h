@@ -2,6 +2,7 @@
 
 #include "signaling/websocket_task.h"
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,6 +23,14 @@ public:
         texts_.push_back(std::move(text));
     }
     void sendBinary(std::vector<std::uint8_t>) override {}
+    std::uint64_t unsentBytes() const override { return unsent_.load(); }
+    std::uint64_t writtenBytes() const override { return written_.load(); }
+    // The socket's progress as the test wants it seen.
+    void setProgress(std::uint64_t unsent, std::uint64_t written)
+    {
+        unsent_ = unsent;
+        written_ = written;
+    }
     void cancel(std::uint16_t closeCode) override
     {
         std::lock_guard lock(mutex_);
@@ -61,6 +70,8 @@ private:
     Events events_;
     std::vector<std::string> texts_;
     int cancelCode_ = -1;
+    std::atomic<std::uint64_t> unsent_{0};
+    std::atomic<std::uint64_t> written_{0};
 };
 
 // Hands out fake tasks and keeps them for the test.

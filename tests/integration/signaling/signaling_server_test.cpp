@@ -79,6 +79,11 @@ TEST_F(SignalingServerTest, IntroducesItselfAndCarriesTextAndBinaryBothWays)
     peer->sendBinary(server::relayMessage(kSelf, {0x02, 1, 2}));
     ASSERT_TRUE(waitFor([&] { return events.locked([&] { return events.binaries.size() == 1; }); }));
     EXPECT_EQ(events.locked([&] { return events.binaries[0]; }), server::relayMessage(kPeer, {0x02, 1, 2}));
+
+    const auto written = sig->writtenBytes();
+    EXPECT_TRUE(sig->trySend("push_msg", {{"to", kPeer}, {"text", std::string(300'000, 'x')}}));
+    ASSERT_TRUE(waitFor([&] { return sig->unsentBytes() == 0 && sig->writtenBytes() > written + 300'000; }))
+        << "the socket counts what it has written";
 }
 
 TEST_F(SignalingServerTest, ServerGoneThenBackOffThenBackOnTheSamePort)

@@ -1,5 +1,7 @@
 #include "signaling/signaling.h"
 
+#include "files/signaling_transfer_channel.h"
+
 #include "platform/fake/manual_clock.h"
 #include "support/fake_websocket.h"
 
@@ -199,6 +201,35 @@ TEST_F(SignalingTest, IncomingTextIsParsedLenientlyAndBadTextIsDropped)
     EXPECT_EQ(received[1].first, "");
     EXPECT_EQ(received[2].first, "Call");
     EXPECT_EQ(received[2].second["seq"], 3) << "the whole message is passed on";
+}
+
+TEST_F(SignalingTest, TrySendTellsWhetherAConnectionIsOpenAndTheConnectionNumberMarksEveryChange)
+{
+    EXPECT_FALSE(sig.trySend("x", json::object())) << "no socket yet";
+    sig.start("wss://example.test:8443/ws", "123456789", "", "");
+    EXPECT_FALSE(sig.trySend("x", json::object())) << "socket not open yet";
+    const auto before = sig.connectionNumber();
+    connector->last()->fireOpen();
+    const auto open = sig.connectionNumber();
+    EXPECT_NE(open, before);
+    files::SignalingTransferChannel channel(sig);
+    EXPECT_TRUE(channel.send("x", json::object()));
+    EXPECT_FALSE(sig.trySend("x", json::array())) << "not an object";
+
+    connector->last()->setProgress(700, 4096);
+    EXPECT_EQ(channel.unsentBytes(), 700u);
+    EXPECT_EQ(channel.writtenBytes(), 4096u);
+    EXPECT_EQ(channel.connectionNumber(), open);
+
+    connector->last()->fireError("reset");
+    EXPECT_NE(sig.connectionNumber(), open);
+    const auto lost = sig.connectionNumber();
+    scheduler.advance(1s);
+    connector->last()->fireOpen();
+    EXPECT_NE(sig.connectionNumber(), lost);
+    const auto reopened = sig.connectionNumber();
+    sig.forceReconnect();
+    EXPECT_NE(sig.connectionNumber(), reopened);
 }
 
 } // namespace
