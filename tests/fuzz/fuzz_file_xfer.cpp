@@ -12,19 +12,27 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string_view>
+#include <unistd.h>
 
 namespace {
 
 namespace fs = std::filesystem;
 
+// The folder the received files go to, removed when the fuzzer exits.
+struct Root {
+    Root() { fs::create_directories(path / "Downloads"); }
+    ~Root()
+    {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+    const fs::path path = fs::temp_directory_path() / ("tavoro-fuzz-xfer-" + std::to_string(::getpid()));
+};
+
 const fs::path& root()
 {
-    static const fs::path path = [] {
-        auto made = fs::temp_directory_path() / ("tavoro-fuzz-xfer-" + std::to_string(::getpid()));
-        fs::create_directories(made / "Downloads");
-        return made;
-    }();
-    return path;
+    static const Root made;
+    return made.path;
 }
 
 void checkLeftovers()
