@@ -4,6 +4,7 @@
 #include "app/status_texts.h"
 #include "core/log.h"
 #include "core/thread_serial_queue.h"
+#include "files/file_receiver.h"
 
 #include <optional>
 
@@ -22,6 +23,55 @@ void RemoteController::createFileService()
     // The server lives inside the controller, and only routing (which holds the controller) asks it.
     fsServer_ = std::make_unique<files::RemoteFsServer>(
         *sig_, *worker, [this](const std::string& from) { return mayUseFiles(from); });
+}
+
+void RemoteController::createTransfers()
+{
+    if (!services_.userFolders) {
+        return;
+    }
+    transferWorker_ = std::make_unique<core::ThreadSerialQueue>("tavoro.filexfer");
+    transferChannel_ = std::make_unique<files::SignalingTransferChannel>(*sig_);
+    // The manager lives inside the controller, and only routing (which holds the controller) asks it.
+    transfers_ = std::make_unique<files::FileTransferManager>(*transferChannel_, *transferWorker_,
+        services_.mainQueue, services_.backgroundScheduler, services_.clock, *services_.userFolders,
+        [this](const std::string& from) { return mayReceiveFilesFrom(from); });
+    transfers_->setDestinationPolicy(
+        [this](const std::string& from, const std::string& destDir) { return downloadFolderFor(from, destDir); });
+    if (fsServer_) {
+        fsServer_->setDownloadHandler([this](files::DownloadRequest request) {
+            transfers_->send(request.srcPath, request.destDir, request.to, request.callId);
+        });
+    }
+}
+
+// Files come from the host of this installation's session, or from a controller that may use this
+// computer's files.
+bool RemoteController::mayReceiveFilesFrom(const std::string& peerId) const
+{
+    if (auto session = controlSession(); session && session->peerId() == peerId) {
+        return true;
+    }
+    return fsServer_ && mayUseFiles(peerId);
+}
+
+// A controller that may change this computer's files puts them where it likes. The host of this
+// installation's session only where this installation asked for them: it could otherwise drop files
+// into any folder of the user's.
+std::filesystem::path RemoteController::downloadFolderFor(const std::string& from, const std::string& destDir) const
+{
+    auto resolved = files::FileReceiver::resolveDir(destDir, *services_.userFolders);
+    if (auto session = controlSession(); !session || session->peerId() != from) {
+        return resolved;
+    }
+    std::lock_guard lock(downloadDirsMutex_);
+    return downloadDirs_.contains(resolved) ? resolved : files::FileReceiver::resolveDir("", *services_.userFolders);
+}
+
+void RemoteController::allowDownloadsInto(const std::filesystem::path& dir)
+{
+    std::lock_guard lock(downloadDirsMutex_);
+    downloadDirs_.insert(files::FileReceiver::resolveDir(dir.string(), *services_.userFolders));
 }
 
 // Only a controller attached to the hosted session, while the user lets callers control this computer,

@@ -31,6 +31,11 @@ signaling::MessageRoutes RemoteController::makeRoutes()
     });
     routes.fsListResp = with([](RemoteController& self, const std::string& path, const nlohmann::json::array_t& entries,
                                  const std::string& from) { self.handleFsListResp(path, entries, from); });
+    routes.fileTransfer = with([](RemoteController& self, const std::string& type, const nlohmann::json& m) {
+        if (self.transfers_) {
+            self.transfers_->handleMessage(type, m);
+        }
+    });
     routes.fsRequest = with([](RemoteController& self, const std::string& type, const nlohmann::json& m) {
         if (self.fsServer_) {
             self.fsServer_->handle(type, m);
@@ -44,6 +49,9 @@ signaling::MessageRoutes RemoteController::makeRoutes()
                              const std::string& from) { self.handleSignal(kind, payload, from); });
     routes.bye = with([](RemoteController& self, const std::string& from, const std::string& reason) {
         self.handleBye(from, reason);
+        if (self.transfers_ && !from.empty()) {
+            self.transfers_->abandonFrom(from);
+        }
     });
     routes.error = with([](RemoteController& self, const std::string& text) { self.handleServerError(text); });
     return routes;

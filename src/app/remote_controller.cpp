@@ -54,6 +54,7 @@ RemoteController::RemoteController(Services services, Deployment deployment)
 {
     loadSettings();
     createFileService();
+    createTransfers();
 }
 
 RemoteController::~RemoteController()
@@ -66,6 +67,9 @@ RemoteController::~RemoteController()
     }
     fsServer_.reset();
     ownFileWorker_.reset(); // file work in flight still sends through *sig_
+    transfers_.reset();
+    transferWorker_.reset(); // a file being sent stops at its next chunk, finding the manager gone
+    transferChannel_.reset();
     sig_.reset(); // no signaling callback may run while the rest is torn down
 }
 
@@ -152,6 +156,9 @@ void RemoteController::onWsClose()
 {
     closeControlOnDisconnect();
     closeHostedSessionOnDisconnect();
+    if (transfers_) {
+        transfers_->abandonAll(); // their remaining chunks were lost with the connection
+    }
     onMain([](RemoteController& self) {
         self.online.set(false);
         self.status.set(text::kConnectionLost);

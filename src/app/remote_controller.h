@@ -9,7 +9,9 @@
 #include "core/scheduler.h"
 #include "core/serial_queue.h"
 #include "files/remote_browser.h"
+#include "files/file_transfer_manager.h"
 #include "files/remote_fs_server.h"
+#include "files/signaling_transfer_channel.h"
 #include "host/host_session.h"
 #include "platform/pasteboard.h"
 #include "platform/secure_random.h"
@@ -22,6 +24,7 @@
 #include <mutex>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -52,6 +55,8 @@ struct Services {
     bool fileService = true;
     // Where those file requests are carried out; null: on a thread of the controller's own.
     core::SerialQueue* fileWorker = nullptr;
+    // The user's folders (received files go to Downloads); without them no file is sent or received.
+    const platform::UserFolders* userFolders = nullptr;
 };
 
 // The single application model: identity, credentials, persisted settings, the signaling connection
@@ -122,6 +127,11 @@ public:
     void endHost();
     // Whether a hosted session is running (the one that counts, not the published copy). Any thread.
     bool hosting() const { return hostSession() != nullptr; }
+    // The file transfers to and from session peers. Only when Services gave the user's folders.
+    files::FileTransferManager& transfers() { return *transfers_; }
+    // Files the session's host sends may land in this folder, as this installation asked with "fs_get"
+    // (any other folder it names is replaced by Downloads). Any thread.
+    void allowDownloadsInto(const std::filesystem::path& dir);
     // Opens the file window on the other side of the running session (the outgoing one first): makes
     // remoteBrowser and lists the peer's root. Without a session only the status line says so. Any
     // thread; the work is done on the main thread.
@@ -159,6 +169,9 @@ private:
     void handleClipboardText(const std::string& text, const std::string& from);
     bool isSessionPeer(const std::string& peerId) const;
     bool mayUseFiles(const std::string& peerId) const;
+    bool mayReceiveFilesFrom(const std::string& peerId) const;
+    std::filesystem::path downloadFolderFor(const std::string& from, const std::string& destDir) const;
+    void createTransfers();
     void handleFsListResp(const std::string& path, const nlohmann::json::array_t& entries, const std::string& from);
 
     // Controlling (signaling queue unless noted).
@@ -225,6 +238,11 @@ private:
     std::shared_ptr<chat::ChatStore> chat_;         // sends through *sig_
     std::unique_ptr<core::SerialQueue> ownFileWorker_; // when Services gives no file worker
     std::unique_ptr<files::RemoteFsServer> fsServer_;  // null when the file service is off; sends through *sig_
+    std::unique_ptr<core::SerialQueue> transferWorker_; // "tavoro.filexfer": outgoing files are read and sent there
+    std::unique_ptr<files::SignalingTransferChannel> transferChannel_;
+    std::unique_ptr<files::FileTransferManager> transfers_; // null without the user's folders
+    mutable std::mutex downloadDirsMutex_;                 // guards downloadDirs_
+    std::set<std::filesystem::path> downloadDirs_;         // where this installation asked for files
 };
 
 // The "wss://HOST:PORT/ws" endpoint for a "HOST[:PORT]" server address (port 8443 when absent; IPv6

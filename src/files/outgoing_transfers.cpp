@@ -187,13 +187,17 @@ bool OutgoingTransfers::sendNextChunk()
 
 void OutgoingTransfers::waitFor(core::Millis delay)
 {
-    timers_.after(delay, [weak = weak_from_this(), &worker = worker_] {
-        worker.post([weak] {
-            if (auto self = weak.lock()) {
-                self->pump();
-                self->startNext();
-            }
-        });
+    // The worker is reached through the object: a timer that fires after the manager is gone must not
+    // touch a worker that may be gone too.
+    timers_.after(delay, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) {
+            self->worker_.post([weak] {
+                if (auto self = weak.lock()) {
+                    self->pump();
+                    self->startNext();
+                }
+            });
+        }
     });
 }
 

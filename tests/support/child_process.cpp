@@ -94,16 +94,22 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+    // Nothing is typed to a program under test: a question it asks is answered by the end of input.
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     // Sockets the test holds (a listening server among them) must not leak into the program.
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 
     std::vector<std::string> argStrings{program};
     argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<std::string> envStrings;
+    // The given variables replace inherited ones of the same name (getenv finds the first).
+    std::vector<std::string> envStrings(env.begin(), env.end());
     for (char** e = environ; *e != nullptr; ++e) {
-        envStrings.emplace_back(*e);
+        const std::string_view inherited(*e);
+        const auto name = inherited.substr(0, inherited.find('=') + 1);
+        if (std::none_of(env.begin(), env.end(), [&](const std::string& v) { return v.starts_with(name); })) {
+            envStrings.emplace_back(inherited);
+        }
     }
-    envStrings.insert(envStrings.end(), env.begin(), env.end());
     auto argv = pointersTo(argStrings);
     auto envp = pointersTo(envStrings);
 

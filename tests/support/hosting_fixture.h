@@ -27,7 +27,9 @@ public:
             server.fingerprint, "--stun", "127.0.0.1:" + std::to_string(server.stun), "--config-dir",
             config.path().string()};
         args.insert(args.end(), hostArgs.begin(), hostArgs.end());
-        host = std::make_unique<ChildProcess>(hostBin, args, std::vector<std::string>{"DISPLAY=" + screen.display()});
+        host = std::make_unique<ChildProcess>(hostBin, args,
+            std::vector<std::string>{"DISPLAY=" + screen.display(), "HOME=" + home.path().string(),
+                "XDG_CONFIG_HOME=" + (home.path() / ".config").string()});
         std::smatch parts;
         const std::string online = host->waitForStdout("在线 · ID ", std::chrono::seconds(20));
         if (std::regex_search(online, parts, std::regex("在线 · ID ([0-9]{9}) · 密码 (.+)"))) {
@@ -47,6 +49,7 @@ public:
     Xvfb screen;
     TempDir state;
     TempDir config;
+    TempDir home; // the host's home folder: received files land in its Downloads
     core::EventLoopThread clients{"test.clients"};
     RendezvousProcess server;
     std::unique_ptr<ChildProcess> host;

@@ -8,6 +8,7 @@
 #include "platform/posix/config_dir.h"
 #include "platform/posix/json_file_settings_store.h"
 #include "platform/posix/system_random.h"
+#include "platform/posix/xdg_user_folders.h"
 #include "signaling/tls_websocket_connector.h"
 
 #include <boost/asio/io_context.hpp>
@@ -29,9 +30,11 @@ struct ProgramServices {
     // The application model's services, the server pinned to `pin` when it is not empty.
     Services services(const std::string& pin, host::HostMedia* hostMedia, control::ControlMedia* controlMedia)
     {
-        return Services{mainQueue, mainScheduler, background.scheduler(), settings, pasteboard, random,
+        Services services{mainQueue, mainScheduler, background.scheduler(), settings, pasteboard, random,
             std::make_shared<core::SteadyClock>(), wallClock, std::make_shared<signaling::TlsWebSocketConnector>(pin),
             hostMedia, controlMedia};
+        services.userFolders = &folders;
+        return services;
     }
 
     boost::asio::io_context mainContext;
@@ -42,6 +45,7 @@ struct ProgramServices {
     platform::MemoryPasteboard pasteboard;
     platform::SystemRandom random;
     core::SystemWallClock wallClock;
+    platform::XdgUserFolders folders;
 };
 
 } // namespace tavoro::app

@@ -7,8 +7,8 @@ CLI::App* addConnectCommand(CLI::App& app, ConnectOptions& options)
     auto* connect = app.add_subcommand("connect", "call a peer and hold a remote session");
     connect->add_option("target", options.target, "the peer's nine-digit ID or phone alias")->required();
     connect->add_option("--password", options.password, "the peer's password or SMS code")->required();
-    connect->add_option("--mode", options.mode, "control or view")
-        ->check(CLI::IsMember({"control", "view"}))
+    connect->add_option("--mode", options.mode, "control, view or file (the peer's files, no input)")
+        ->check(CLI::IsMember({"control", "view", "file"}))
         ->capture_default_str();
     connect->add_option("--seconds", options.seconds, "hold the session this long (default: until Ctrl-C)")
         ->check(CLI::PositiveNumber);

@@ -9,7 +9,6 @@
 #include "platform/ffmpeg/ffmpeg_image_codec.h"
 #include "platform/null_audio_sink.h"
 #include "platform/posix/wav_file_audio_sink.h"
-#include "platform/posix/xdg_user_folders.h"
 #include "programs/common/installation_options.h"
 #include "programs/common/program_services.h"
 #include "programs/tavoro-cli/chat_options.h"
@@ -54,8 +53,7 @@ int runConnect(const app::InstallationOptions& options, const cli::ConnectOption
         wavAudio.emplace(*connect.audio);
     }
     platform::AudioSinkFactory& audio = wavAudio ? static_cast<platform::AudioSinkFactory&>(*wavAudio) : noAudio;
-    platform::XdgUserFolders folders;
-    control::ControlMedia media{decoders, images, audio, folders,
+    control::ControlMedia media{decoders, images, audio, program.folders,
         std::make_shared<core::ThreadSerialQueue>("tavoro.ctrl.frames"),
         std::make_shared<core::ThreadSerialQueue>("tavoro.h264.dec")};
 
