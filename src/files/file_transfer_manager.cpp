@@ -31,7 +31,7 @@ FileTransferManager::FileTransferManager(TransferChannel& channel, core::SerialQ
     Authorizer isSessionPeer, IdSource newId)
     : board_(std::make_shared<JobBoard>(main)), newId_(newId ? std::move(newId) : IdSource(randomTransferId)),
       outgoing_(std::make_shared<OutgoingTransfers>(channel, worker, timers, clock, board_)),
-      incoming_(std::make_shared<IncomingTransfers>(timers, std::move(clock), board_, std::move(isSessionPeer),
+      incoming_(std::make_shared<IncomingTransfers>(channel, timers, std::move(clock), board_, std::move(isSessionPeer),
           [&folders](const std::string&, const std::string& destDir) { return FileReceiver::resolveDir(destDir, folders); }))
 {
 }
@@ -56,6 +56,8 @@ bool FileTransferManager::handleMessage(const std::string& type, const nlohmann:
         incoming_->onChunk(msg);
     } else if (type == kDoneType) {
         incoming_->onDone(msg);
+    } else if (type == kAckType) {
+        outgoing_->confirm(readAck(msg));
     } else {
         return false;
     }

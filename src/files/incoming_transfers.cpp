@@ -20,9 +20,10 @@ void logRefusal(const std::string& from, std::int64_t id, const std::string& rea
 
 } // namespace
 
-IncomingTransfers::IncomingTransfers(core::Scheduler& timers, std::shared_ptr<const core::Clock> clock,
-    std::shared_ptr<JobBoard> board, Authorizer authorizer, DestinationPolicy destination)
-    : timers_(timers), clock_(std::move(clock)), board_(std::move(board)), authorizer_(std::move(authorizer)),
+IncomingTransfers::IncomingTransfers(TransferChannel& channel, core::Scheduler& timers,
+    std::shared_ptr<const core::Clock> clock, std::shared_ptr<JobBoard> board, Authorizer authorizer,
+    DestinationPolicy destination)
+    : channel_(channel), timers_(timers), clock_(std::move(clock)), board_(std::move(board)), authorizer_(std::move(authorizer)),
       destination_(std::move(destination))
 {
 }
@@ -79,7 +80,7 @@ std::shared_ptr<TransferJob> IncomingTransfers::admit(const StartMessage& start)
         return nullptr;
     }
     auto job = std::make_shared<TransferJob>(start.id, name, false, size, kStatusTransferring);
-    receivers_.emplace(start.id, Entry{start.from, std::move(receiver), job, clock_->now(), nullptr});
+    receivers_.emplace(start.id, Entry{start.from, start.callId, 0, std::move(receiver), job, clock_->now(), nullptr});
     watchIdle(start.id, kIdleLimit);
     return job;
 }
@@ -87,48 +88,72 @@ std::shared_ptr<TransferJob> IncomingTransfers::admit(const StartMessage& start)
 void IncomingTransfers::onChunk(const nlohmann::json& msg)
 {
     const auto chunk = readChunk(msg);
-    Updates updates{board_};
-    std::lock_guard lock(mutex_);
+    std::optional<nlohmann::json> ack;
+    {
+        Updates updates{board_};
+        std::lock_guard lock(mutex_);
+        ack = take(chunk, updates);
+    }
+    if (ack) {
+        channel_.send(kAckType, std::move(*ack));
+    }
+}
+
+std::optional<nlohmann::json> IncomingTransfers::take(const ChunkMessage& chunk, Updates& updates)
+{
     auto entry = receivers_.find(chunk.id);
     if (entry == receivers_.end() || entry->second.from != chunk.from || chunk.data == nullptr) {
-        return;
+        return std::nullopt;
     }
     const auto bytes = decodeBase64(chunk.data->get_ref<const std::string&>());
     if (!bytes) {
-        return;
+        return std::nullopt;
     }
-    auto& receiver = *entry->second.receiver;
+    auto& transfer = entry->second;
+    auto& receiver = *transfer.receiver;
     switch (receiver.write(chunk.offset, *bytes)) {
     case FileReceiver::WriteResult::outOfRange:
-        return;
+        return std::nullopt;
     case FileReceiver::WriteResult::failed:
         log::warn("Tavoro xfer: ⚠ 写入失败: " + receiver.target().string());
         fail(entry, updates);
-        return;
+        return std::nullopt;
     case FileReceiver::WriteResult::written:
-        entry->second.lastChunk = clock_->now();
-        updates.sent(entry->second.job, receiver.receivedBytes());
-        return;
+        break;
     }
+    transfer.lastChunk = clock_->now();
+    updates.sent(transfer.job, receiver.receivedBytes());
+    if (receiver.receivedBytes() - transfer.confirmed < kAckEvery) {
+        return std::nullopt;
+    }
+    transfer.confirmed = receiver.receivedBytes();
+    return ackPayload({transfer.from, transfer.callId, chunk.id}, transfer.confirmed);
 }
 
 void IncomingTransfers::onDone(const nlohmann::json& msg)
 {
     const auto done = readDone(msg);
-    Updates updates{board_};
-    std::lock_guard lock(mutex_);
-    auto entry = receivers_.find(done.id);
-    if (entry == receivers_.end() || entry->second.from != done.from) {
-        return;
+    std::optional<nlohmann::json> ack;
+    {
+        Updates updates{board_};
+        std::lock_guard lock(mutex_);
+        auto entry = receivers_.find(done.id);
+        if (entry == receivers_.end() || entry->second.from != done.from) {
+            return;
+        }
+        auto finished = std::move(entry->second);
+        receivers_.erase(entry);
+        finished.timer->cancel();
+        const auto received = finished.receiver->receivedBytes();
+        auto digest = finished.receiver->finish(done.ok, done.sent, done.sha256);
+        ack = ackPayload({finished.from, finished.callId, done.id}, received, digest.has_value());
+        if (digest) {
+            updates.complete(finished.job, std::move(*digest));
+        } else {
+            updates.failed(finished.job);
+        }
     }
-    auto finished = std::move(entry->second);
-    receivers_.erase(entry);
-    finished.timer->cancel();
-    if (auto digest = finished.receiver->finish(done.ok, done.sent, done.sha256)) {
-        updates.complete(finished.job, std::move(*digest));
-    } else {
-        updates.failed(finished.job);
-    }
+    channel_.send(kAckType, std::move(*ack));
 }
 
 void IncomingTransfers::abandonFrom(const std::string& peer)

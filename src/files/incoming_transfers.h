@@ -4,6 +4,7 @@
 #include "core/scheduler.h"
 #include "files/file_receiver.h"
 #include "files/job_board.h"
+#include "files/transfer_channel.h"
 #include "files/transfer_messages.h"
 
 #include <nlohmann/json.hpp>
@@ -43,7 +44,10 @@ public:
     static constexpr std::size_t kMaxTotal = 32;
     static constexpr core::Millis kIdleLimit{30'000};
 
-    IncomingTransfers(core::Scheduler& timers, std::shared_ptr<const core::Clock> clock,
+    // Confirmations ("file_xfer_ack") go out every this many bytes, and once more after "file_xfer_done".
+    static constexpr std::int64_t kAckEvery = 4 * 65536;
+
+    IncomingTransfers(TransferChannel& channel, core::Scheduler& timers, std::shared_ptr<const core::Clock> clock,
         std::shared_ptr<JobBoard> board, Authorizer authorizer, DestinationPolicy destination);
     ~IncomingTransfers();
 
@@ -59,6 +63,8 @@ public:
 private:
     struct Entry {
         std::string from;
+        std::string callId;
+        std::int64_t confirmed = 0; // bytes last confirmed to the sender
         std::unique_ptr<FileReceiver> receiver;
         std::shared_ptr<TransferJob> job;
         core::SteadyTime lastChunk;
@@ -91,6 +97,10 @@ private:
     // Ends the transfer as failed and forgets it.
     Entries::iterator fail(Entries::iterator entry, Updates& updates);
 
+    // The chunk taken in, and the confirmation due for it, if any. With mutex_ held.
+    std::optional<nlohmann::json> take(const ChunkMessage& chunk, Updates& updates);
+
+    TransferChannel& channel_;
     core::Scheduler& timers_;
     std::shared_ptr<const core::Clock> clock_;
     std::shared_ptr<JobBoard> board_;

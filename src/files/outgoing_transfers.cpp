@@ -56,6 +56,9 @@ struct OutgoingTransfers::Active {
     Sha256 sha;
     std::uint64_t connection = 0;
     ChunkRateLimiter limiter{kChunkInterval, static_cast<int>(kWindowChunks)};
+    AckWindow acks{kAckWindowBytes, kFirstAckWait};
+    std::optional<bool> stored; // the receiver's last word on the whole file, when it gives one
+    core::SteadyTime lastAck{}; // the start, then the last confirmation
     SendWindow window{kWindowChunks};
     std::uint64_t lastWritten = 0;
     core::SteadyTime lastProgress{};
@@ -83,6 +86,21 @@ void OutgoingTransfers::enqueue(Request request)
     });
 }
 
+void OutgoingTransfers::confirm(const AckMessage& ack)
+{
+    worker_.post([weak = weak_from_this(), ack] {
+        auto self = weak.lock();
+        if (!self || !self->active_ || self->active_->address.id != ack.id || self->active_->address.to != ack.from) {
+            return;
+        }
+        self->active_->acks.confirmed(ack.received);
+        self->active_->lastAck = self->clock_->now();
+        if (ack.complete) {
+            self->active_->stored = ack.complete;
+        }
+    });
+}
+
 void OutgoingTransfers::startNext()
 {
     while (!active_ && !pending_.empty()) {
@@ -95,6 +113,7 @@ void OutgoingTransfers::startNext()
         active->connection = channel_.connectionNumber();
         active->lastWritten = channel_.writtenBytes();
         active->lastProgress = clock_->now();
+        active->lastAck = active->lastProgress;
         const bool announced =
             channel_.send(kStartType, startPayload(active->address, request.job->name, active->size, request.destDir));
         active_ = std::move(active);
@@ -127,12 +146,13 @@ bool OutgoingTransfers::step()
         active.lastProgress = now;
     }
     active.window.retire(written);
-    if (active.doneSent && active.window.empty()) {
-        end(true, false);
+    if (active.doneSent && active.window.empty() && !waitingForReceiver(now)) {
+        end(active.stored.value_or(true), false);
         return false;
     }
-    if (active.doneSent || active.window.full()) {
-        if (now - active.lastProgress >= kStallLimit) {
+    const bool receiverBehind = !active.acks.allows(active.offset + kChunkSize, now);
+    if (active.doneSent || active.window.full() || receiverBehind) {
+        if (now - (receiverBehind ? active.lastAck : active.lastProgress) >= kStallLimit) {
             end(false, !active.doneSent);
             return false;
         }
@@ -182,6 +202,20 @@ bool OutgoingTransfers::sendNextChunk()
     active.limiter.take(now);
     active.offset += length;
     board_->setSent(active.request.job, active.offset);
+    return true;
+}
+
+// A receiver that confirms what it got also says whether it stored the whole file: "完成" waits for that.
+bool OutgoingTransfers::waitingForReceiver(core::SteadyTime now)
+{
+    auto& active = *active_;
+    if (!active.acks.heardFromReceiver() || active.stored) {
+        return false;
+    }
+    if (now - active.lastAck >= kStallLimit) {
+        active.stored = false;
+        return false;
+    }
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include "core/serial_queue.h"
 #include "files/job_board.h"
 #include "files/transfer_channel.h"
+#include "files/transfer_messages.h"
 
 #include <deque>
 #include <filesystem>
@@ -32,6 +33,10 @@ public:
     static constexpr core::Millis kChunkInterval{2};
     static constexpr core::Millis kPollInterval{2};
     static constexpr core::Millis kStallLimit{30'000};
+    // What may be under way beyond the receiver's confirmations: enough to keep the connection busy,
+    // little enough that other messages on it are not held up for long behind file data.
+    static constexpr std::int64_t kAckWindowBytes = 16 * 65536;
+    static constexpr core::Millis kFirstAckWait{2'000};
 
     struct Request {
         std::shared_ptr<TransferJob> job;
@@ -46,6 +51,8 @@ public:
     ~OutgoingTransfers();
 
     void enqueue(Request request);
+    // A receiver's "file_xfer_ack". Any thread.
+    void confirm(const AckMessage& ack);
 
 private:
     struct Active;
@@ -57,6 +64,7 @@ private:
     bool sendNextChunk();
     void waitFor(core::Millis delay);
     void end(bool ok, bool sendDone);
+    bool waitingForReceiver(core::SteadyTime now);
 
     TransferChannel& channel_;
     core::SerialQueue& worker_;

@@ -22,4 +22,25 @@ void SendWindow::retire(std::uint64_t written)
     }
 }
 
+void AckWindow::confirmed(std::int64_t received)
+{
+    heard_ = true;
+    confirmed_ = std::max(confirmed_, received);
+}
+
+bool AckWindow::allows(std::int64_t sentEnd, core::SteadyTime now)
+{
+    if (unsupported_ || sentEnd - confirmed_ <= window_) {
+        return true;
+    }
+    if (heard_) {
+        return false;
+    }
+    if (!blockedSince_) {
+        blockedSince_ = now;
+    }
+    unsupported_ = now - *blockedSince_ >= firstAckWait_;
+    return unsupported_;
+}
+
 } // namespace tavoro::files

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <optional>
 
 // How fast an outgoing transfer may hand chunks to the connection. Pure logic; one thread at a time.
 namespace tavoro::files {
@@ -41,6 +42,28 @@ public:
 private:
     std::size_t maxChunks_;
     std::deque<std::uint64_t> marks_;
+};
+
+// How far a transfer may run ahead of what its receiver confirmed ("file_xfer_ack"). Until the first
+// confirmation a first window may go; a receiver that has not confirmed anything a while after that
+// window was sent does not know confirmations (an older peer), and the window no longer applies.
+class AckWindow {
+public:
+    AckWindow(std::int64_t windowBytes, core::Millis firstAckWait) : window_(windowBytes), firstAckWait_(firstAckWait) {}
+
+    // The receiver has `received` bytes; older or smaller confirmations change nothing.
+    void confirmed(std::int64_t received);
+    // Whether bytes up to `sentEnd` may be sent at `now`.
+    bool allows(std::int64_t sentEnd, core::SteadyTime now);
+    bool heardFromReceiver() const { return heard_; }
+
+private:
+    std::int64_t window_;
+    core::Millis firstAckWait_;
+    std::int64_t confirmed_ = 0;
+    bool heard_ = false;
+    bool unsupported_ = false;
+    std::optional<core::SteadyTime> blockedSince_; // the first window full, nothing heard yet
 };
 
 } // namespace tavoro::files

@@ -43,10 +43,20 @@ nlohmann::json donePayload(const TransferAddress& address, bool ok, std::int64_t
     return payload;
 }
 
+nlohmann::json ackPayload(const TransferAddress& address, std::int64_t received, std::optional<bool> complete)
+{
+    auto payload = addressed(address);
+    payload["received"] = received;
+    if (complete) {
+        payload["complete"] = *complete;
+    }
+    return payload;
+}
+
 StartMessage readStart(const nlohmann::json& msg)
 {
     return {json::stringField(msg, "from"), json::intField(msg, "xfer_id", 0), json::stringField(msg, "name"),
-        json::intField(msg, "size", 0), json::stringField(msg, "dest_dir")};
+        json::intField(msg, "size", 0), json::stringField(msg, "dest_dir"), json::stringField(msg, "call_id")};
 }
 
 ChunkMessage readChunk(const nlohmann::json& msg)
@@ -64,6 +74,15 @@ DoneMessage readDone(const nlohmann::json& msg)
         done.sha256 = sha->get<std::string>();
     }
     return done;
+}
+
+AckMessage readAck(const nlohmann::json& msg)
+{
+    AckMessage ack{json::stringField(msg, "from"), json::intField(msg, "xfer_id", 0), json::intField(msg, "received", 0), {}};
+    if (const auto* complete = json::find(msg, "complete"); complete != nullptr && complete->is_boolean()) {
+        ack.complete = complete->get<bool>();
+    }
+    return ack;
 }
 
 } // namespace tavoro::files

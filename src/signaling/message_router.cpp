@@ -40,7 +40,8 @@ nlohmann::json::array_t objectsOf(const nlohmann::json::array_t& list)
     return objects;
 }
 
-constexpr std::array<std::string_view, 3> kFileTransferTypes{"file_xfer_start", "file_xfer_chunk", "file_xfer_done"};
+constexpr std::array<std::string_view, 4> kFileTransferTypes{"file_xfer_start", "file_xfer_chunk", "file_xfer_done",
+    "file_xfer_ack"};
 constexpr std::array<std::string_view, 6> kFsRequestTypes{"fs_list", "fs_get", "fs_mkdir", "fs_delete", "fs_rename", "fs_copy"};
 
 } // namespace

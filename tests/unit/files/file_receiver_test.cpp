@@ -71,7 +71,7 @@ TEST_F(FileReceiverTest, OnlyACompleteVerifiedFileReplacesTheTargetAndAFailureKe
         fs::create_directories(folders.downloadsPath);
         writeFile(downloads("report.pdf"), "old");
         writeFile(downloads("report.pdf.part"), "older part");
-        FileTransferManager fresh{unusedChannel, worker, main, scheduler, clock, folders,
+        FileTransferManager fresh{receiverChannel, worker, main, scheduler, clock, folders,
             [](const std::string&) { return true; }};
         auto send = [&](json message) {
             if (!message.contains("from")) {
@@ -104,6 +104,26 @@ TEST_F(FileReceiverTest, OnlyACompleteVerifiedFileReplacesTheTargetAndAFailureKe
     }
 }
 
+TEST_F(FileReceiverTest, ConfirmsEveryFourChunksAndAnswersDoneWithWhetherTheFileWasStored)
+{
+    const auto big = patterned(9 * 65536);
+    deliver({start(7, "big.bin", 9 * 65536)});
+    for (int i = 0; i < 9; ++i) {
+        deliver({chunk(7, i * 65536, big.substr(static_cast<std::size_t>(i) * 65536, 65536))});
+    }
+    deliver({done(7, true, 9 * 65536, sha256Of(big)), start(8, "bad.bin", 3), chunk(8, 0, "abc"), done(8, true, 3, std::string(64, '0'))});
+    std::vector<std::pair<std::int64_t, json>> acks;
+    for (const auto& ack : receiverChannel.messages("file_xfer_ack")) {
+        EXPECT_EQ(ack["to"], "host-a");
+        EXPECT_EQ(ack["call_id"], "c");
+        acks.emplace_back(ack["xfer_id"], json{{"received", ack["received"]}, {"complete", ack.value("complete", json())}});
+    }
+    EXPECT_EQ(acks, (std::vector<std::pair<std::int64_t, json>>{{7, {{"received", 4 * 65536}, {"complete", nullptr}}},
+                        {7, {{"received", 8 * 65536}, {"complete", nullptr}}},
+                        {7, {{"received", 9 * 65536}, {"complete", true}}},
+                        {8, {{"received", 3}, {"complete", false}}}}));
+}
+
 TEST_F(FileReceiverTest, NamesStayInsideTheDestinationAndUnknownIdsAreIgnored)
 {
     deliver({start(1, "../../.bashrc", 1), chunk(1, 0, "x"), done(1, true, 1), start(2, "..", 0), done(2, true, 0)});
@@ -128,7 +148,7 @@ TEST_F(FileReceiverTest, StartsFromStrangersAreRefusedAndLoggedOncePerSender)
 TEST_F(FileReceiverTest, RefusesTransfersBeyondThePeerAndTotalLimitsAndReusedIds)
 {
     log::Capture capture;
-    FileTransferManager open{unusedChannel, worker, main, scheduler, clock, folders,
+    FileTransferManager open{receiverChannel, worker, main, scheduler, clock, folders,
         [](const std::string&) { return true; }};
     auto startFrom = [&](const std::string& peer, std::int64_t id) {
         auto message = start(id, "f" + std::to_string(id), 1);

@@ -108,7 +108,8 @@ TEST_F(FileSenderTest, AFileThatBreaksOffWhileBeingSentEndsWithAFailedDone)
 TEST_F(FileSenderTest, KeepsAtMostFourChunksUnwrittenAndSendsAtMostOneChunkPerTwoMilliseconds)
 {
     channel.setAutoWrite(false);
-    sender.send(source("big", patterned(60 * 65536)), "", "peer-1", "call-1");
+    const auto id = sender.send(source("big", patterned(60 * 65536)), "", "peer-1", "call-1");
+    sender.handleMessage("file_xfer_ack", {{"from", "peer-1"}, {"xfer_id", id}, {"received", 60 * 65536}});
     auto chunks = [&] { return channel.messages("file_xfer_chunk").size(); };
     worker.drain();
     EXPECT_EQ(chunks(), 4u);
@@ -124,6 +125,49 @@ TEST_F(FileSenderTest, KeepsAtMostFourChunksUnwrittenAndSendsAtMostOneChunkPerTw
     advance(20ms);
     EXPECT_GE(chunks() - before, 9u);
     EXPECT_LE(chunks() - before, 11u) << "a socket that writes at once still gets one chunk per 2 ms";
+}
+
+TEST_F(FileSenderTest, KeepsWithinAWindowOfTheReceiversConfirmationsAndTakesItsWordOnTheWholeFile)
+{
+    auto chunks = [&](std::int64_t id) { return offsetsOf(channel.messages("file_xfer_chunk"), id).size(); };
+    auto confirm = [&](std::int64_t id, std::int64_t received, json complete = nullptr) {
+        json ack{{"from", "peer-1"}, {"xfer_id", id}, {"received", received}};
+        if (!complete.is_null()) {
+            ack["complete"] = complete;
+        }
+        sender.handleMessage("file_xfer_ack", ack);
+    };
+    for (const bool stored : {true, false}) {
+        const auto id = sender.send(source("f", patterned(40 * 65536)), "", "peer-1", "call-1");
+        advance(100ms);
+        EXPECT_EQ(chunks(id), 16u) << "the first window";
+        confirm(id, 4 * 65536);
+        confirm(id, 2 * 65536); // late and smaller: changes nothing
+        advance(100ms);
+        EXPECT_EQ(chunks(id), 20u);
+        confirm(id, 40 * 65536);
+        advance(100ms);
+        EXPECT_EQ(chunks(id), 40u);
+        EXPECT_EQ(statusOf(sender, id), kStatusTransferring) << "until the receiver says it stored the file";
+        confirm(id, 40 * 65536, stored);
+        advance(5ms);
+        EXPECT_EQ(statusOf(sender, id), stored ? kStatusDone : kStatusFailed);
+    }
+
+    const auto silent = sender.send(source("g", patterned(40 * 65536)), "", "peer-1", "call-1");
+    advance(1900ms, 10ms);
+    EXPECT_EQ(chunks(silent), 16u);
+    advance(300ms, 10ms);
+    EXPECT_GT(chunks(silent), 16u) << "a receiver that never confirms is an older peer: the socket alone paces";
+    runSender();
+    EXPECT_EQ(statusOf(sender, silent), kStatusDone);
+
+    const auto forsaken = sender.send(source("h", patterned(4 * 65536)), "", "peer-1", "call-1");
+    confirm(forsaken, 65536);
+    advance(100ms);
+    EXPECT_EQ(statusOf(sender, forsaken), kStatusTransferring);
+    advance(31s, 100ms);
+    EXPECT_EQ(statusOf(sender, forsaken), kStatusFailed) << "confirmations stopped before the file was stored";
 }
 
 TEST_F(FileSenderTest, ReportsDoneOnlyOnceTheConnectionHasWrittenEverything)

@@ -127,11 +127,11 @@ protected:
     platform::fake::ManualSerialQueue worker;
     platform::fake::ManualMainQueue main;
     tavoro::test::FakeTransferChannel channel;
-    tavoro::test::FakeTransferChannel unusedChannel;
+    tavoro::test::FakeTransferChannel receiverChannel;
     std::int64_t nextId = 1000;
     FileTransferManager sender{channel, worker, main, scheduler, clock, folders,
         [](const std::string&) { return true; }, [this] { return nextId++; }};
-    FileTransferManager receiver{unusedChannel, worker, main, scheduler, clock, folders,
+    FileTransferManager receiver{receiverChannel, worker, main, scheduler, clock, folders,
         [](const std::string& from) { return from == "host-a" || from == "host-b"; }};
 };
 
