@@ -1,5 +1,6 @@
 #include "control/control_session.h"
 
+#include "control/input_messages.h"
 #include "core/json_fields.h"
 #include "core/log.h"
 #include "protocol/media_frame.h"
@@ -10,11 +11,6 @@
 
 namespace tavoro::control {
 namespace {
-
-double clampUnit(double value)
-{
-    return std::isnan(value) ? 0.0 : std::clamp(value, 0.0, 1.0);
-}
 
 // Frame sizes arrive as unsigned 32-bit values; anything beyond int reads as unknown.
 int frameSide(std::uint32_t value)
@@ -278,19 +274,19 @@ void ControlSession::sendInput(nlohmann::json message)
 
 void ControlSession::sendMouseMove(double x, double y)
 {
-    sendInput({{"kind", "mouse_move"}, {"x", clampUnit(x)}, {"y", clampUnit(y)}});
+    sendInput(input::mouseMove(x, y));
 }
 
 void ControlSession::sendMouseBtn(const std::string& button, bool down)
 {
-    sendInput({{"kind", "mouse_btn"}, {"btn", button}, {"down", down}});
+    sendInput(input::mouseButton(button, down));
 }
 
-void ControlSession::sendWheel(int dx, int dy) { sendInput({{"kind", "wheel"}, {"dx", dx}, {"dy", dy}}); }
+void ControlSession::sendWheel(int dx, int dy) { sendInput(input::wheel(dx, dy)); }
 
 void ControlSession::sendKey(int vk, bool down, bool ext)
 {
-    sendInput({{"kind", "key"}, {"vk", vk}, {"down", down}, {"ext", ext}});
+    sendInput(input::key(vk, down, ext));
 }
 
 void ControlSession::sendQuality(int mode)

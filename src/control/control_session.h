@@ -4,6 +4,7 @@
 #include "control/link_stats.h"
 #include "control/recording.h"
 #include "control/video_decoder.h"
+#include "control/view_state.h"
 #include "core/clock.h"
 #include "core/main_queue.h"
 #include "core/observable.h"
@@ -44,16 +45,6 @@ struct ControlSessionDeps {
     core::Scheduler& timers; // the shared background queue: the one-second statistics timer
     const core::WallClock& wallClock;
     std::unique_ptr<transport::PeerLink> link; // the UDP path to the host
-};
-
-enum class DisplayMode { aspect, stretch, native };
-
-// The host's pointer as it last reported it, in normalised coordinates.
-struct RemoteCursor {
-    double x = 0;
-    double y = 0;
-    bool hidden = false;
-    bool operator==(const RemoteCursor&) const = default;
 };
 
 // This computer's side of one remote session: receives the host's frames over UDP and through the

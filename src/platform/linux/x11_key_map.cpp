@@ -69,6 +69,56 @@ std::unordered_map<std::uint32_t, protocol::KeyCode> buildKeysymMap()
     return map;
 }
 
+// Where the keys of a PC keyboard sit in evdev key codes (the Linux input code plus 8), each with the
+// keysym the US layout gives it without modifiers.
+struct KeyPosition {
+    std::uint32_t keycode;
+    std::uint32_t keysym;
+};
+
+constexpr std::array<KeyPosition, 8> singleKeys{{
+    {9, XK_Escape},
+    {22, XK_BackSpace},
+    {23, XK_Tab},
+    {36, XK_Return},
+    {65, XK_space},
+    {95, XK_F11},
+    {96, XK_F12},
+    {119, XK_Delete},
+}};
+
+// Runs of neighbouring key codes: the first key code and the keysyms from it on.
+constexpr std::array digitRow{XK_1, XK_2, XK_3, XK_4, XK_5, XK_6, XK_7, XK_8, XK_9, XK_0};
+constexpr std::array topRow{XK_q, XK_w, XK_e, XK_r, XK_t, XK_y, XK_u, XK_i, XK_o, XK_p};
+constexpr std::array homeRow{XK_a, XK_s, XK_d, XK_f, XK_g, XK_h, XK_j, XK_k, XK_l};
+constexpr std::array bottomRow{XK_z, XK_x, XK_c, XK_v, XK_b, XK_n, XK_m};
+constexpr std::array functionRow{XK_F1, XK_F2, XK_F3, XK_F4, XK_F5, XK_F6, XK_F7, XK_F8, XK_F9, XK_F10};
+constexpr std::array navigationBlock{XK_Home, XK_Up, XK_Page_Up, XK_Left, XK_Right, XK_End, XK_Down, XK_Page_Down};
+
+template <typename Keysym, std::size_t N>
+void addRun(std::unordered_map<std::uint32_t, std::uint32_t>& map, std::uint32_t firstKeycode,
+    const std::array<Keysym, N>& keysyms)
+{
+    for (std::size_t i = 0; i < N; ++i) {
+        map.emplace(firstKeycode + static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(keysyms[i]));
+    }
+}
+
+std::unordered_map<std::uint32_t, std::uint32_t> buildPositionMap()
+{
+    std::unordered_map<std::uint32_t, std::uint32_t> map;
+    for (const auto& key : singleKeys) {
+        map.emplace(key.keycode, key.keysym);
+    }
+    addRun(map, 10, digitRow);
+    addRun(map, 24, topRow);
+    addRun(map, 38, homeRow);
+    addRun(map, 52, bottomRow);
+    addRun(map, 67, functionRow);
+    addRun(map, 110, navigationBlock);
+    return map;
+}
+
 } // namespace
 
 std::span<const X11KeyPair> x11KeyTable() { return table; }
@@ -90,6 +140,16 @@ std::optional<protocol::KeyCode> KeyMap::keysymToVk(std::uint32_t keysym)
         return std::nullopt;
     }
     return found->second;
+}
+
+std::optional<protocol::KeyCode> KeyMap::keycodeToVk(std::uint32_t keycode)
+{
+    static const auto positions = buildPositionMap();
+    const auto found = positions.find(keycode);
+    if (found == positions.end()) {
+        return std::nullopt;
+    }
+    return keysymToVk(found->second);
 }
 
 } // namespace tavoro::platform

@@ -27,6 +27,10 @@ std::optional<std::uint32_t> keysymForVk(std::int64_t vk);
 class KeyMap {
 public:
     static std::optional<protocol::KeyCode> keysymToVk(std::uint32_t keysym);
+    // The key code to send for a key by its position: an X key code as X servers with evdev key codes
+    // (Xorg, Xvfb, Xwayland) number the keys of a PC keyboard, whatever the layout. The key on the
+    // US layout's "1" position sends "1" with or without Shift; modifiers are not mapped.
+    static std::optional<protocol::KeyCode> keycodeToVk(std::uint32_t keycode);
 };
 
 } // namespace tavoro::platform
