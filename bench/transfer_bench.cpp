@@ -136,12 +136,13 @@ Outcome transfer(Installation& a, Installation& b, const std::filesystem::path& 
         }
     });
     const auto start = Clock::now();
+    const auto earlierJobs = b.manager.jobs().get().size();
     a.manager.send(file, "", "222222222", "bench");
     Outcome outcome;
     for (;;) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         const auto jobs = b.manager.jobs().get();
-        if (!jobs.empty()) {
+        if (jobs.size() > earlierJobs) {
             const auto status = jobs.front()->status.get();
             if (status == files::kStatusDone || status == files::kStatusFailed) {
                 outcome.complete = status == files::kStatusDone;

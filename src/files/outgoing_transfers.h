@@ -35,7 +35,7 @@ public:
     static constexpr core::Millis kStallLimit{30'000};
     // What may be under way beyond the receiver's confirmations: enough to keep the connection busy,
     // little enough that other messages on it are not held up for long behind file data.
-    static constexpr std::int64_t kAckWindowBytes = 16 * 65536;
+    static constexpr std::int64_t kAckWindowBytes = 8 * 65536;
     static constexpr core::Millis kFirstAckWait{2'000};
 
     struct Request {
