@@ -1,5 +1,6 @@
 #include "files/file_receiver.h"
 
+#include "files/positioned_io.h"
 #include "files/sha256.h"
 #include "files/transfer_names.h"
 
@@ -11,22 +12,6 @@
 
 namespace tavoro::files {
 namespace {
-
-bool writeAllAt(int fd, std::span<const std::uint8_t> bytes, std::int64_t offset)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        bytes = bytes.subspan(static_cast<std::size_t>(n));
-        offset += n;
-    }
-    return true;
-}
 
 std::string slashesCollapsed(const std::string& text)
 {
@@ -108,6 +93,12 @@ FileReceiver::WriteResult FileReceiver::write(std::int64_t offset, std::span<con
         return WriteResult::failed;
     }
     ranges_.add(offset, length);
+    if (inOrderDigest_ && offset == digestedBytes_) {
+        inOrderDigest_->update(bytes);
+        digestedBytes_ += length;
+    } else {
+        inOrderDigest_.reset();
+    }
     return WriteResult::written;
 }
 
@@ -125,7 +116,15 @@ std::optional<std::string> FileReceiver::finish(bool ok, std::int64_t sentBytes,
     return digest;
 }
 
-std::optional<std::string> FileReceiver::digestOfWritten() const
+std::optional<std::string> FileReceiver::digestOfWritten()
+{
+    if (inOrderDigest_ && digestedBytes_ == size_) {
+        return inOrderDigest_->hexDigest();
+    }
+    return digestByReading();
+}
+
+std::optional<std::string> FileReceiver::digestByReading() const
 {
     core::UniqueFd reader(::open(temp_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!reader.valid()) {

@@ -2,6 +2,7 @@
 
 #include "core/unique_fd.h"
 #include "files/received_ranges.h"
+#include "files/sha256.h"
 #include "platform/user_folders.h"
 
 #include <cstdint>
@@ -59,7 +60,8 @@ public:
 
 private:
     FileReceiver(core::UniqueFd file, std::filesystem::path temp, std::filesystem::path target, std::int64_t size);
-    std::optional<std::string> digestOfWritten() const;
+    std::optional<std::string> digestOfWritten();
+    std::optional<std::string> digestByReading() const;
     bool moveIntoPlace();
 
     core::UniqueFd file_;
@@ -69,6 +71,10 @@ private:
     ReceivedRanges ranges_;
     bool broken_ = false;
     bool ended_ = false;
+    // The digest of the bytes written in file order as they came, while they came in order; any other
+    // write (a gap, an overlap) means the finished file is read back instead.
+    std::unique_ptr<Sha256> inOrderDigest_ = std::make_unique<Sha256>();
+    std::int64_t digestedBytes_ = 0;
 };
 
 } // namespace tavoro::files

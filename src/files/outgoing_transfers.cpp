@@ -2,6 +2,7 @@
 
 #include "core/unique_fd.h"
 #include "files/base64.h"
+#include "files/positioned_io.h"
 #include "files/send_pacer.h"
 #include "files/sha256.h"
 #include "files/transfer_messages.h"
@@ -26,23 +27,6 @@ core::UniqueFd openRegularFile(const std::filesystem::path& path, std::int64_t& 
     }
     size = info.st_size;
     return file;
-}
-
-// Reads exactly bytes.size() bytes at offset; false on an error or an early end of the file.
-bool readExactly(int fd, std::span<std::uint8_t> bytes, std::int64_t offset)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::pread(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        bytes = bytes.subspan(static_cast<std::size_t>(n));
-        offset += n;
-    }
-    return true;
 }
 
 } // namespace
@@ -190,7 +174,7 @@ bool OutgoingTransfers::sendNextChunk()
     }
     const auto length = std::min(kChunkSize, active.size - active.offset);
     active.buffer.resize(static_cast<std::size_t>(length));
-    if (!readExactly(active.file.get(), active.buffer, active.offset)) {
+    if (!readExactlyAt(active.file.get(), active.buffer, active.offset)) {
         end(false, true);
         return false;
     }
