@@ -1,5 +1,7 @@
 #include "programs/tavoro-cli/chat_options.h"
 
+#include "parse_command.h"
+
 #include <gtest/gtest.h>
 
 namespace tavoro::cli {
@@ -8,17 +10,8 @@ namespace {
 // Parses "tavoro-cli chat …"; nullopt when the command line is refused.
 std::optional<ChatOptions> parse(std::vector<std::string> args)
 {
-    CLI::App app("test", "tavoro-cli");
-    ChatOptions options;
-    addChatCommand(app, options);
     args.insert(args.begin(), "chat");
-    std::reverse(args.begin(), args.end()); // CLI11 takes a vector in reverse order
-    try {
-        app.parse(args);
-    } catch (const CLI::ParseError&) {
-        return std::nullopt;
-    }
-    return options;
+    return parseCommand<ChatOptions>(addChatCommand, std::move(args));
 }
 
 TEST(ChatOptions, EachSendTakesOneTextInOrder)

@@ -1,23 +1,15 @@
 #include "programs/tavoro-cli/file_options.h"
 
+#include "parse_command.h"
+
 #include <gtest/gtest.h>
 
 namespace tavoro::cli {
 namespace {
 
-// Parses "tavoro-cli …"; nullopt when the command line is refused.
 std::optional<FileOptions> parse(std::vector<std::string> args)
 {
-    CLI::App app("test", "tavoro-cli");
-    FileOptions options;
-    addFileCommands(app, options);
-    std::reverse(args.begin(), args.end()); // CLI11 takes a vector in reverse order
-    try {
-        app.parse(args);
-    } catch (const CLI::ParseError&) {
-        return std::nullopt;
-    }
-    return options;
+    return parseCommand<FileOptions>(addFileCommands, std::move(args));
 }
 
 TEST(FileOptions, EachCommandTakesItsPathsAndFolder)
