@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and shows a whole remote session on this machine, no display of
-# one's own needed: a local rendezvous server (tavoro-rendezvous), a headless installation
-# (tavoro-host) sharing a private virtual display (Xvfb) with a moving test picture on it, and the
-# headless controller (tavoro-cli) calling it. The controller prints its status line once a second and
-# saves a screenshot and a short recording, whose paths are printed at the end.
-#   bash scripts/run.sh                          the demonstration above (about ten seconds)
-#   bash scripts/run.sh --seconds N              hold the session N seconds (default 6)
+# Installs what is missing, builds, and shows a whole remote session on this machine: a local
+# rendezvous server (tavoro-rendezvous) and a headless installation (tavoro-host) sharing a private
+# virtual display (Xvfb) with a moving test picture on it, whose ID and password are printed.
+# On a desktop (DISPLAY set) the desktop application (tavoro) opens to call it: type the ID and
+# password into "连接到远程" and press "连 接"; closing the application ends the demonstration.
+# Without a display (or with --headless) the headless controller (tavoro-cli) calls it, prints its
+# status line once a second and saves a screenshot and a short recording, whose paths are printed.
+#   bash scripts/run.sh                          the demonstration above
+#   bash scripts/run.sh --headless               the headless demonstration even on a desktop
+#   bash scripts/run.sh --seconds N              headless: hold the session N seconds (default 6)
 #   bash scripts/run.sh --server HOST[:PORT]     no demonstration: a host on this display ($DISPLAY)
 #                                                registers with that server and runs until Ctrl-C;
 #                                                further arguments go to tavoro-host
@@ -22,7 +25,15 @@ for arg in "$@"; do
   esac
 done
 seconds=6
-if [ "${1:-}" = "--seconds" ] && [ -n "${2:-}" ]; then seconds=$2; fi
+headless=0
+[ -n "${DISPLAY:-}" ] && [ -x build/src/programs/tavoro/tavoro ] || headless=1
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --seconds) seconds=${2:?--seconds needs a number}; headless=1; shift 2 ;;
+    --headless) headless=1; shift ;;
+    *) echo "run: unknown argument $1" >&2; exit 2 ;;
+  esac
+done
 
 state="${TAVORO_RENDEZVOUS_STATE:-${XDG_STATE_HOME:-$HOME/.local/state}/tavoro-rendezvous}"
 demo="$state/demo"
@@ -73,6 +84,12 @@ pids+=($!)
 wait_for "$demo/host.out" '在线 · ID ' "tavoro-host did not come online; see $demo/host.log"
 host_id=$(sed -n 's/.*在线 · ID \([0-9]\{9\}\) · .*/\1/p' "$demo/host.out" | head -n1)
 echo "tavoro-host online: ID $host_id, password $password"
+
+if [ "$headless" = 0 ]; then
+  echo "tavoro opens on $DISPLAY: call ID $host_id with password $password (log: $demo/desktop.log)"
+  build/src/programs/tavoro/tavoro "${server_args[@]}" --config-dir "$demo/desktop" 2>"$demo/desktop.log"
+  exit 0
+fi
 
 stamp=$(date +%Y%m%d-%H%M%S)
 screenshot="$demo/Tavoro-$stamp.png"
