@@ -1,10 +1,13 @@
 #include "app/controller_fixture.h"
 #include "ui/main_window.h"
+#include "unit/qt/font_coverage.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <gmock/gmock.h>
 
 namespace tavoro::app::test {
 namespace {
@@ -44,6 +47,16 @@ TEST_F(MainWindowTest, ShowsTheIdentityAndPlacesTheCallTypedIn)
     EXPECT_EQ(calls[0]["password"], "secret");
     EXPECT_EQ(calls[0]["mode"], "view");
     EXPECT_EQ(child<QLabel>(window, "status").text().toStdString(), controller->status.get());
+}
+
+TEST_F(MainWindowTest, EveryTextHasGlyphsInTheInterfaceFonts)
+{
+    ASSERT_EQ(QRawFont::fromFont(QFont("Noto Sans CJK SC")).familyName(), "Noto Sans CJK SC");
+    controller = makeController();
+    ui::MainWindow window(*controller);
+    EXPECT_THAT(tavoro::test::missingGlyphs(tavoro::test::shownTexts(window)), ::testing::IsEmpty());
+    EXPECT_THAT(tavoro::test::missingGlyphs({"💬 消息", "\U0001F4AC"}), ::testing::IsEmpty());
+    EXPECT_THAT(tavoro::test::missingGlyphs({"\U000F0000"}), ::testing::SizeIs(1)) << "a private-use character has no glyph";
 }
 
 } // namespace
