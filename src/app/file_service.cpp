@@ -102,13 +102,17 @@ void RemoteController::openFileBrowser()
     });
 }
 
-// A listing is taken only from the peer the window browses; any other is dropped like one that
-// arrives with no window open.
+// A listing is taken only from the peer the window browses; any other is dropped.
 void RemoteController::handleFsListResp(
     const std::string& path, const nlohmann::json::array_t& entries, const std::string& from)
 {
-    if (auto browser = remoteBrowser.get(); browser && !from.empty() && from == browser->peerId()) {
+    auto browser = remoteBrowser.get();
+    if (browser && !from.empty() && from == browser->peerId()) {
         browser->feed(path, entries);
+        return;
+    }
+    if (browser) {
+        log::info("Tavoro fs: ⚠ 收到非当前对端的 fs_list_resp，已丢弃 from=" + from);
         return;
     }
     log::info("Tavoro fs: ⚠ 收到 fs_list_resp 但文件窗未打开 (" + std::to_string(entries.size()) + " 项)");
