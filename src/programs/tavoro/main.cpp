@@ -1,13 +1,10 @@
 // tavoro: the desktop application. It shows the main window, from which the user reads this
 // computer's ID and password and calls other installations.
-#include "app/remote_controller.h"
 #include "core/log.h"
 #include "programs/common/installation_options.h"
-#include "programs/tavoro/desktop_services.h"
-#include "ui/main_window.h"
+#include "programs/tavoro/desktop_application.h"
 
 #include <QApplication>
-#include <QFont>
 
 #include <cstdlib>
 #include <iostream>
@@ -16,27 +13,19 @@ namespace {
 
 using namespace tavoro;
 
-constexpr std::chrono::seconds kShutdownGrace{2};
-
 int runDesktop(int argc, char** argv, const app::InstallationOptions& options)
 {
-    app::Deployment deployment;
-    std::string pin;
-    if (auto error = app::resolveInstallation(options, std::getenv("TAVORO_STUN"), deployment, pin); !error.empty()) {
+    app::DesktopSetup setup{options.configDir, {}, {}};
+    if (auto error = app::resolveInstallation(options, std::getenv("TAVORO_STUN"), setup.deployment, setup.pin);
+        !error.empty()) {
         std::cerr << "tavoro: " << error << "\n";
         return 2;
     }
     log::setup("tavoro", true);
 
     QApplication application(argc, argv);
-    QApplication::setFont(QFont("Noto Sans CJK SC"));
-    app::DesktopServices desktop(options.configDir);
-    auto controller = app::RemoteController::create(desktop.services(pin), deployment);
-    QObject::connect(&application, &QCoreApplication::aboutToQuit,
-        [&controller] { controller->signaling().shutdown(kShutdownGrace); });
-
-    ui::MainWindow window(*controller);
-    window.show();
+    app::DesktopApplication desktop(setup);
+    desktop.show();
     return application.exec();
 }
 

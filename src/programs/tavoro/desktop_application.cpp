@@ -1,0 +1,26 @@
+#include "programs/tavoro/desktop_application.h"
+
+#include <QApplication>
+#include <QFont>
+
+#include <chrono>
+
+namespace tavoro::app {
+namespace {
+
+constexpr std::chrono::seconds kShutdownGrace{2};
+
+} // namespace
+
+DesktopApplication::DesktopApplication(const DesktopSetup& setup)
+    : services_(setup.configDir), controller_(RemoteController::create(services_.services(setup.pin), setup.deployment)),
+      mainWindow_(std::make_unique<ui::MainWindow>(*controller_))
+{
+    QApplication::setFont(QFont("Noto Sans CJK SC"));
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, mainWindow_.get(),
+        [controller = controller_] { controller->signaling().shutdown(kShutdownGrace); });
+}
+
+void DesktopApplication::show() { mainWindow_->show(); }
+
+} // namespace tavoro::app

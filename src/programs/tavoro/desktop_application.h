@@ -1,0 +1,45 @@
+#pragma once
+
+#include "app/remote_controller.h"
+#include "programs/tavoro/desktop_services.h"
+#include "ui/main_window.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace tavoro::app {
+
+// Where the desktop application finds its server and keeps its settings.
+struct DesktopSetup {
+    std::optional<std::string> configDir;
+    Deployment deployment;
+    std::string pin; // the server certificate's SHA-256, or empty for the system's trust
+};
+
+// The desktop application put together: its services, the application model and its windows. The
+// program makes one after the QApplication; tests and benchmarks make one to drive the real thing.
+// It sets the interface font; when the application is about to quit the signaling connection closes
+// gracefully.
+//
+// Threads: GUI thread only.
+class DesktopApplication {
+public:
+    explicit DesktopApplication(const DesktopSetup& setup);
+    DesktopApplication(const DesktopApplication&) = delete;
+    DesktopApplication& operator=(const DesktopApplication&) = delete;
+
+    // Shows the main window; its first appearance starts the application model.
+    void show();
+
+    RemoteController& controller() { return *controller_; }
+    ui::MainWindow& mainWindow() { return *mainWindow_; }
+
+private:
+    // In this order: the windows go before the model they show, the model before its services.
+    DesktopServices services_;
+    std::shared_ptr<RemoteController> controller_;
+    std::unique_ptr<ui::MainWindow> mainWindow_;
+};
+
+} // namespace tavoro::app
