@@ -16,7 +16,7 @@ target_link_libraries(tavoro_asio INTERFACE Boost::headers Threads::Threads)
 target_compile_definitions(tavoro_asio INTERFACE BOOST_ASIO_NO_DEPRECATED BOOST_BEAST_USE_STD_STRING_VIEW)
 
 if(TAVORO_BUILD_GUI)
-  find_package(Qt6 REQUIRED COMPONENTS Widgets Multimedia)
+  find_package(Qt6 REQUIRED COMPONENTS Widgets Multimedia Test)
 endif()
 if(TAVORO_BUILD_TESTS)
   find_package(GTest REQUIRED)
