@@ -2,10 +2,15 @@
 #include "platform/fake/fake_control_media.h"
 #include "platform/fake/fixed_user_folders.h"
 #include "platform/null_audio_sink.h"
+#include "qt/run_events.h"
 #include "support/temp_dir.h"
+#include "ui/chat/chat_window_host.h"
 #include "ui/files/file_window_host.h"
 
+#include <QKeyEvent>
 #include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTreeWidget>
@@ -170,6 +175,70 @@ TEST_F(SessionWindowsTest, DeletingAsksFirstAndNeedsASession)
     for (const auto* action : {"delete", "download", "upload", "newFolder", "remoteUp", "remoteRefresh"}) {
         EXPECT_FALSE(child<QPushButton>(window, action).isEnabled()) << action;
     }
+}
+
+class ChatWindowTest : public SessionWindowsTest {
+protected:
+    static void pressReturn(QWidget& target)
+    {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(&target, &press);
+    }
+};
+
+TEST_F(ChatWindowTest, TheDraftIsClearedOnlyByASendThatWentOut)
+{
+    startOnline();
+    ui::ChatWindowHost chat(*controller);
+    chat.open();
+    auto& window = *chat.window();
+    auto& composer = child<QPlainTextEdit>(window, "composer");
+    auto& send = child<QPushButton>(window, "send");
+
+    composer.setPlainText("  hello\n");
+    pressReturn(composer);
+    EXPECT_FALSE(send.isEnabled()) << "no one to send to";
+    EXPECT_EQ(composer.toPlainText().toStdString(), "  hello\n");
+    EXPECT_TRUE(sentOfType("push_msg").empty());
+
+    const auto callId = startSession();
+    ASSERT_TRUE(send.isEnabled());
+    pressReturn(composer);
+    EXPECT_EQ(sentOfType("push_msg"), (std::vector<json>{{{"type", "push_msg"}, {"seq", sentOfType("push_msg")[0]["seq"]},
+                                          {"to", kHost}, {"call_id", callId}, {"text", "hello"}, {"display", "banner"},
+                                          {"require_ack", false}}}));
+    EXPECT_TRUE(composer.toPlainText().isEmpty());
+    EXPECT_EQ(child<QListWidget>(window, "conversation").count(), 1);
+
+    const QString tooLong = QString(100, 'x').append('\n').repeated(10'000);
+    composer.setPlainText(tooLong);
+    send.click();
+    EXPECT_EQ(child<QLabel>(window, "chatNotice").text().toStdString(), chat::kTextTooLong);
+    EXPECT_EQ(composer.toPlainText(), tooLong);
+    EXPECT_EQ(sentOfType("push_msg").size(), 1u);
+}
+
+TEST_F(ChatWindowTest, OpeningTheChatClearsTheUnreadMark)
+{
+    startOnline();
+    deliver({{"type", "push_msg"}, {"from", kOther}, {"text", "hi"}});
+    ASSERT_TRUE(controller->chat().unread.get());
+    ui::ChatWindowHost chat(*controller);
+    chat.open();
+    EXPECT_FALSE(controller->chat().unread.get());
+
+    auto& peers = child<QListWidget>(*chat.window(), "peers");
+    ASSERT_EQ(peers.count(), 1);
+    peers.item(0)->setSelected(true);
+    auto& conversation = child<QListWidget>(*chat.window(), "conversation");
+    ASSERT_EQ(conversation.count(), 1);
+    EXPECT_EQ(conversation.item(0)->text().toStdString(), "hi");
+
+    ASSERT_TRUE(tavoro::test::runEventsUntil([&] { return chat.window()->isActiveWindow(); }));
+    deliver({{"type", "push_msg"}, {"from", kOther}, {"text", "again"}});
+    EXPECT_EQ(conversation.count(), 2);
+    EXPECT_TRUE(tavoro::test::runEventsUntil([&] { return !controller->chat().unread.get(); }))
+        << "read as it arrives in the active window";
 }
 
 } // namespace
