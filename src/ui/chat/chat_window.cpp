@@ -38,7 +38,8 @@ ChatWindow::ChatWindow(app::RemoteController& controller, QWidget* parent) : QWi
     auto* splitter = new QSplitter;
     splitter->addWidget(peers_);
     splitter->addWidget(makeConversationPane());
-    splitter->setStretchFactor(1, 3);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({160, 480});
     auto* column = new QVBoxLayout(this);
     column->addWidget(splitter);
 
@@ -175,11 +176,9 @@ void ChatWindow::showComposerState()
     const auto to = recipient();
     send_->setEnabled(to.has_value());
     recipientLabel_->setText(to ? qs(text::chatRecipientText(*to)) : QString());
-    if (!refusal_.empty()) {
-        notice_->setText(qs(refusal_));
-    } else {
-        notice_->setText(to ? QString() : qs(text::kChatNoRecipient));
-    }
+    const auto notice = !refusal_.empty() ? qs(refusal_) : to ? QString() : qs(text::kChatNoRecipient);
+    notice_->setText(notice);
+    notice_->setVisible(!notice.isEmpty());
 }
 
 void ChatWindow::send()
