@@ -204,9 +204,10 @@ TEST_F(ChatWindowTest, TheDraftIsClearedOnlyByASendThatWentOut)
     const auto callId = startSession();
     ASSERT_TRUE(send.isEnabled());
     pressReturn(composer);
-    EXPECT_EQ(sentOfType("push_msg"), (std::vector<json>{{{"type", "push_msg"}, {"seq", sentOfType("push_msg")[0]["seq"]},
-                                          {"to", kHost}, {"call_id", callId}, {"text", "hello"}, {"display", "banner"},
-                                          {"require_ack", false}}}));
+    const auto sent = sentOfType("push_msg");
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0], (json{{"type", "push_msg"}, {"seq", sent[0]["seq"]}, {"to", kHost}, {"call_id", callId},
+                           {"text", "hello"}, {"display", "banner"}, {"require_ack", false}}));
     EXPECT_TRUE(composer.toPlainText().isEmpty());
     EXPECT_EQ(child<QListWidget>(window, "conversation").count(), 1);
 
