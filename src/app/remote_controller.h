@@ -141,6 +141,8 @@ public:
     signaling::Signaling& signaling() { return *sig_; }
     // The conversations with peers, made with the signaling connection; lives as long as the controller.
     chat::ChatStore& chat() { return *chat_; }
+    // The user opens the chat: the chat store's unread mark is cleared. Any thread.
+    void openChat() { chat_->clearUnread(); }
 
     // Signaling callbacks; public so that tests can stand in for the connection.
     void onText(const std::string& type, const nlohmann::json& message);

@@ -32,6 +32,7 @@ protected:
     host::HostMedia* hostMedia = nullptr;
     control::ControlMedia* controlMedia = nullptr;
     platform::fake::ManualSerialQueue fileWorker;
+    const platform::UserFolders* userFolders = nullptr; // without them the controller moves no files
     std::shared_ptr<RemoteController> controller;
 
     std::shared_ptr<RemoteController> makeController()
@@ -39,6 +40,7 @@ protected:
         Services services{mainQueue, scheduler, backgroundScheduler, settings, pasteboard, random, clock, wallClock,
             connector, hostMedia, controlMedia};
         services.fileWorker = &fileWorker;
+        services.userFolders = userFolders;
         return RemoteController::create(std::move(services), Deployment{"wss://rendezvous.test:8443/ws", "qxm", {}});
     }
 
