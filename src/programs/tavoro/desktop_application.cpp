@@ -14,6 +14,8 @@ constexpr std::chrono::seconds kShutdownGrace{2};
 
 DesktopApplication::DesktopApplication(const DesktopSetup& setup)
     : services_(setup.configDir), controller_(RemoteController::create(services_.services(setup.pin), setup.deployment)),
+      fileWindows_(std::make_unique<ui::FileWindowHost>(*controller_, services_.folders.home().string())),
+      chatWindow_(std::make_unique<ui::ChatWindowHost>(*controller_)),
       mainWindow_(std::make_unique<ui::MainWindow>(*controller_))
 {
     QApplication::setFont(QFont("Noto Sans CJK SC"));

@@ -2,6 +2,8 @@
 
 #include "app/remote_controller.h"
 #include "programs/tavoro/desktop_services.h"
+#include "ui/chat/chat_window_host.h"
+#include "ui/files/file_window_host.h"
 #include "ui/main_window.h"
 
 #include <memory>
@@ -32,6 +34,11 @@ public:
     // Shows the main window; its first appearance starts the application model.
     void show();
 
+    // The file window on the running session's peer (only the status line speaks without a session),
+    // and the chat window.
+    void openFiles() { fileWindows_->open(); }
+    void openChat() { chatWindow_->open(); }
+
     RemoteController& controller() { return *controller_; }
     ui::MainWindow& mainWindow() { return *mainWindow_; }
 
@@ -39,6 +46,8 @@ private:
     // In this order: the windows go before the model they show, the model before its services.
     DesktopServices services_;
     std::shared_ptr<RemoteController> controller_;
+    std::unique_ptr<ui::FileWindowHost> fileWindows_;
+    std::unique_ptr<ui::ChatWindowHost> chatWindow_;
     std::unique_ptr<ui::MainWindow> mainWindow_;
 };
 
