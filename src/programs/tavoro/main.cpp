@@ -35,7 +35,7 @@ int runDesktop(int argc, char** argv, const app::InstallationOptions& options)
     QObject::connect(&application, &QCoreApplication::aboutToQuit,
         [&controller] { controller->signaling().shutdown(kShutdownGrace); });
 
-    ui::MainWindow window(*controller);
+    ui::MainWindow window(*controller, &desktop.hosting.permissions());
     window.show();
     return application.exec();
 }
