@@ -1,5 +1,6 @@
 // tavoro: the desktop application. It shows the main window, from which the user reads this
-// computer's ID and password and calls other installations.
+// computer's ID and password and calls other installations; callers admitted by ID and password view
+// or control this computer's X display.
 #include "app/remote_controller.h"
 #include "core/log.h"
 #include "programs/common/installation_options.h"
@@ -32,8 +33,12 @@ int runDesktop(int argc, char** argv, const app::InstallationOptions& options)
     QApplication::setFont(QFont("Noto Sans CJK SC"));
     app::DesktopServices desktop(options.configDir);
     auto controller = app::RemoteController::create(desktop.services(pin), deployment);
-    QObject::connect(&application, &QCoreApplication::aboutToQuit,
-        [&controller] { controller->signaling().shutdown(kShutdownGrace); });
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, [&controller] {
+        if (controller->hosting()) {
+            controller->endHost(); // every controller is told, as when the user ends hosting
+        }
+        controller->signaling().shutdown(kShutdownGrace);
+    });
 
     ui::MainWindow window(*controller, &desktop.hosting.permissions());
     window.show();
