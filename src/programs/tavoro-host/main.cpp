@@ -4,10 +4,7 @@
 #include "app/remote_controller.h"
 #include "chat/incoming_chat_lines.h"
 #include "core/log.h"
-#include "platform/ffmpeg/x264_encoder.h"
-#include "platform/linux/x11_capture_source.h"
-#include "platform/linux/x11_input_sink.h"
-#include "platform/linux/x11_permissions.h"
+#include "programs/common/local_host_media.h"
 #include "programs/common/program_services.h"
 #include "programs/tavoro-host/host_options.h"
 #include "programs/tavoro-host/media_commands.h"
@@ -15,31 +12,11 @@
 #include <boost/asio/signal_set.hpp>
 
 #include <cstdlib>
-#include <unistd.h>
 #include <iostream>
 
 namespace {
 
 using namespace tavoro;
-
-// Stands in for input injection when the X server cannot take input; the permission check tells the user.
-class NoInputSink final : public platform::InputSink {
-public:
-    void moveTo(int, int, platform::MouseMotion) override {}
-    void button(int, int, platform::MouseButton, bool) override {}
-    void scroll(int, int) override {}
-    void key(std::uint16_t, bool) override {}
-};
-
-// The name this computer gives in "monitors": its host name, else "Linux".
-std::string computerName()
-{
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') {
-        return "Linux";
-    }
-    return name;
-}
 
 int runHost(const app::InstallationOptions& options, const app::HostingOptions& hosting)
 {
@@ -56,17 +33,8 @@ int runHost(const app::InstallationOptions& options, const app::HostingOptions& 
     log::setup("tavoro-host", true);
 
     app::ProgramServices program(options.configDir);
-    platform::X11CaptureSource capture;
-    platform::X264EncoderFactory encoders;
-    std::string inputError;
-    std::unique_ptr<platform::InputSink> input = platform::X11InputSink::open("", inputError);
-    if (!input) {
-        input = std::make_unique<NoInputSink>();
-    }
-    platform::X11Permissions permissions;
-    host::HostMedia media{capture, encoders, *input, permissions, computerName()};
-
-    auto services = program.services(pin, &media, nullptr);
+    app::LocalHostMedia hostMedia;
+    auto services = program.services(pin, &hostMedia.media(), nullptr);
     app::applyHostingServices(hosting, services);
     auto controller = app::RemoteController::create(std::move(services), deployment);
     auto printStatus = [](const std::string& text) { std::cout << text << std::endl; };

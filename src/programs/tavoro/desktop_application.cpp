@@ -16,11 +16,17 @@ DesktopApplication::DesktopApplication(const DesktopSetup& setup)
     : services_(setup.configDir), controller_(RemoteController::create(services_.services(setup.pin), setup.deployment)),
       fileWindows_(std::make_unique<ui::FileWindowHost>(*controller_, services_.folders.home().string())),
       chatWindow_(std::make_unique<ui::ChatWindowHost>(*controller_)),
-      mainWindow_(std::make_unique<ui::MainWindow>(*controller_))
+      mainWindow_(std::make_unique<ui::MainWindow>(*controller_, &services_.hosting.permissions()))
 {
     QApplication::setFont(QFont("Noto Sans CJK SC"));
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, mainWindow_.get(),
-        [controller = controller_] { controller->signaling().shutdown(kShutdownGrace); });
+        [controller = controller_] {
+            if (controller->hosting()) {
+                controller->endHost(); // every controller is told, as when the user ends hosting
+            }
+            controller->signaling().shutdown(kShutdownGrace);
+        });
+    mainWindow_->setOpenChat([this] { openChat(); });
 }
 
 void DesktopApplication::show() { mainWindow_->show(); }

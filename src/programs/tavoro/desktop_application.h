@@ -21,8 +21,8 @@ struct DesktopSetup {
 
 // The desktop application put together: its services, the application model and its windows. The
 // program makes one after the QApplication; tests and benchmarks make one to drive the real thing.
-// It sets the interface font; when the application is about to quit the signaling connection closes
-// gracefully.
+// It sets the interface font; when the application is about to quit, a hosted session ends (its
+// controllers are told) and the signaling connection closes gracefully.
 //
 // Threads: GUI thread only.
 class DesktopApplication {

@@ -14,6 +14,7 @@
 #include "platform/qt/qt_main_queue.h"
 #include "platform/qt/qt_pasteboard.h"
 #include "platform/qt/qt_scheduler.h"
+#include "programs/common/local_host_media.h"
 #include "signaling/tls_websocket_connector.h"
 
 #include <memory>
@@ -23,9 +24,9 @@
 namespace tavoro::app {
 
 // What the desktop application stands on: the main queue and timers on Qt's GUI thread, the shared
-// background queue, the settings in the configuration folder, the clipboard, and what a controlling
-// session decodes and plays with. Made on the GUI thread after the QApplication, before the
-// application model, and outlives the model.
+// background queue, the settings in the configuration folder, the clipboard, what a hosted session
+// captures, encodes and injects with, and what a controlling session decodes and plays with. Made on
+// the GUI thread after the QApplication, before the application model, and outlives the model.
 struct DesktopServices {
     explicit DesktopServices(const std::optional<std::string>& configDir)
         : settings(platform::resolveConfigDir(configDir))
@@ -37,7 +38,7 @@ struct DesktopServices {
     {
         Services services{mainQueue, mainScheduler, background.scheduler(), settings, pasteboard, random,
             std::make_shared<core::SteadyClock>(), wallClock, std::make_shared<signaling::TlsWebSocketConnector>(pin),
-            nullptr, &controlMedia};
+            &hosting.media(), &controlMedia};
         services.userFolders = &folders;
         return services;
     }
@@ -50,6 +51,7 @@ struct DesktopServices {
     platform::SystemRandom random;
     core::SystemWallClock wallClock;
     platform::XdgUserFolders folders;
+    LocalHostMedia hosting;
     platform::FfmpegH264DecoderFactory decoders;
     platform::FfmpegImageCodec images;
     platform::qt::QtAudioSinkFactory audio;
