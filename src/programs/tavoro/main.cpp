@@ -1,10 +1,11 @@
 // tavoro: the desktop application. It shows the main window, from which the user reads this
-// computer's ID and password and calls other installations.
+// computer's ID and password and calls other installations, and a window for the running session.
 #include "app/remote_controller.h"
 #include "core/log.h"
 #include "programs/common/installation_options.h"
 #include "programs/tavoro/desktop_services.h"
 #include "ui/main_window.h"
+#include "ui/session/session_window_manager.h"
 
 #include <QApplication>
 #include <QFont>
@@ -34,6 +35,10 @@ int runDesktop(int argc, char** argv, const app::InstallationOptions& options)
     auto controller = app::RemoteController::create(desktop.services(pin), deployment);
     QObject::connect(&application, &QCoreApplication::aboutToQuit,
         [&controller] { controller->signaling().shutdown(kShutdownGrace); });
+
+    ui::SessionWindowManager sessionWindows(controller, desktop.mainScheduler, desktop.settings);
+    auto sessionWindowFollowsControl = controller->control.subscribe(
+        [&sessionWindows](const std::shared_ptr<control::ControlSession>& session) { sessionWindows.update(session); });
 
     ui::MainWindow window(*controller);
     window.show();
