@@ -17,6 +17,7 @@ constexpr int kMargin = 1;
 
 RemoteCursorArrow::RemoteCursorArrow(QWidget* parent) : QWidget(parent)
 {
+    setObjectName("remoteCursor");
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFixedSize(11 + 2 * kMargin, 18 + 2 * kMargin);
     hide();

@@ -109,7 +109,7 @@ QWidget* SessionView::makeToolbar()
     auto* quality = addButton(bar, "quality", qs("画质"), {});
     quality->setMenu(makeQualityMenu());
     soundButton_ = addButton(bar, "sound", {}, [this] { toggleSound(); });
-    addButton(bar, "superKey", qs("Super 键"), [this] { pressSuperKey(); });
+    addButton(bar, "superKey", qs("Super"), [this] { pressSuperKey(); });
     monitorButton_ = addButton(bar, "monitor", {}, [this] { session_->cycleMonitor(); });
     addButton(bar, "files", qs("传输文件"), [this] {
         if (actions_.openFiles) {
@@ -122,13 +122,13 @@ QWidget* SessionView::makeToolbar()
     chat->setEnabled(static_cast<bool>(actions_.openChat));
     auto* more = addButton(bar, "more", qs("更多"), {});
     more->setMenu(makeMoreMenu());
-    addButton(bar, "fullscreen", qs("全屏"), [this] { setFullscreen(!window()->isFullScreen()); });
     addButton(bar, "disconnect", qs("断开"), [this] { endSession(); });
 
     status_ = new QLabel;
     status_->setObjectName("statusLine");
     status_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    status_->setMinimumWidth(0);
+    // The status line gives way first when the window narrows.
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     row->addWidget(status_, 1);
     return bar;
 }

@@ -28,11 +28,12 @@ struct SessionActions {
     Open openChat;  // empty: the chat button is disabled
 };
 
-// The session window's content: a toolbar (control, keyboard capture, display and quality menus,
-// sound, the Super key, the host's next display, recording, screenshot, files, chat, shared folder,
-// full screen, disconnect, and the session's status line) above the remote screen. It holds the
-// session, follows its published state into the toolbar and the remote screen, hands the remote
-// screen's sink to the session's decoder once, and shows each action's outcome as a transient notice.
+// The session window's content: a toolbar (control, keyboard capture, the display menu with the
+// full-screen choices, quality menu, sound, the Super key, the host's next display, files, chat, a menu
+// with recording, screenshot and shared folder, disconnect, and the session's status line) above the
+// remote screen; F11 toggles full screen. It holds the session, follows its published state into the
+// toolbar and the remote screen, hands the remote screen's sink to the session's decoder once, and
+// shows each action's outcome as a transient notice.
 //
 // Threads: GUI thread only (the controller's main thread); `timers` runs its tasks there and outlives
 // the view.

@@ -2,6 +2,7 @@
 #include "ui/session/remote_screen_view.h"
 #include "ui/session/session_view.h"
 #include "ui/session/session_window.h"
+#include "ui/logic/session_window_texts.h"
 #include "ui/session/session_window_manager.h"
 
 #include <QApplication>
@@ -150,6 +151,136 @@ TEST_F(SessionWindowTest, TheRemoteScreenTurnsLocalEventsIntoInputInOrder)
         }
         takeInputs(); // what the view released when it went away
     }
+}
+
+TEST_F(SessionWindowTest, TheToolbarCallsTheSessionAndSaysWhatHappened)
+{
+    startOnline();
+    auto session = acceptedSession();
+    ASSERT_TRUE(session);
+    SessionView view(controller, session, scheduler, {});
+    view.show();
+
+    click(view, "superKey");
+    EXPECT_EQ(takeInputs(), (std::vector{key(91, true), key(91, false)}));
+
+    click(view, "control");
+    EXPECT_EQ(notice(view), "已释放控制权");
+    ASSERT_FALSE(sentOfType("signal").empty());
+    EXPECT_EQ(sentOfType("signal").back()["kind"], "release_control");
+
+    click(view, "keyboardCapture");
+    EXPECT_TRUE(view.screen().keyboardCapture());
+    EXPECT_EQ(notice(view), "已接管键盘 — 焦点在远端画面");
+    click(view, "keyboardCapture");
+    EXPECT_FALSE(view.screen().keyboardCapture());
+    EXPECT_EQ(notice(view), "已退出接管");
+
+    click(view, "sound");
+    run();
+    EXPECT_TRUE(session->audioMuted.get());
+    EXPECT_EQ(notice(view), "远端声音已静音");
+    EXPECT_EQ(view.findChild<QToolButton*>("sound")->text().toStdString(), "🔇 已静音");
+}
+
+TEST_F(SessionWindowTest, TheHostsPointerIsDrawnForAViewerOnly)
+{
+    startOnline();
+    auto session = acceptedSession();
+    receiveVideoOfSize(1920, 1080);
+    SessionView view(controller, session, scheduler, {});
+    view.resize(1000, 1040);
+    view.show();
+    auto* arrow = view.screen().findChild<QWidget*>("remoteCursor");
+    ASSERT_NE(arrow, nullptr);
+    const json atCentre{{"xn", 0.5}, {"yn", 0.5}};
+    session->ingestSignal("cursor_pos", &atCentre);
+    run();
+    EXPECT_FALSE(arrow->isVisible()) << "control state unknown";
+
+    const json someoneElse{{"holder", "333333333"}};
+    session->ingestSignal("control_state", &someoneElse);
+    run();
+    ASSERT_TRUE(arrow->isVisible());
+    const QPoint centre(view.screen().width() / 2, view.screen().height() / 2);
+    EXPECT_LE((arrow->geometry().topLeft() - centre).manhattanLength(), 2) << "the tip on the picture's centre";
+
+    const json me{{"holder", "123456789"}};
+    session->ingestSignal("control_state", &me);
+    run();
+    EXPECT_FALSE(arrow->isVisible());
+}
+
+// A session window manager following the controller's session, on one 1920 × 1080 screen.
+class SessionWindowManagerTest : public SessionWindowTest {
+protected:
+    void follow()
+    {
+        manager = std::make_unique<SessionWindowManager>(controller, scheduler, settings, SessionActions{},
+            [] { return std::vector<Rect>{{0, 0, 1920, 1080}}; });
+        following = controller->control.subscribe([this](const auto& session) { manager->update(session); });
+    }
+    Rect frame() const
+    {
+        const QRect shown = manager->window()->geometry();
+        return {shown.x(), shown.y(), shown.width(), shown.height()};
+    }
+
+    std::unique_ptr<SessionWindowManager> manager;
+    core::Observable<std::shared_ptr<control::ControlSession>>::Subscription following;
+};
+
+TEST_F(SessionWindowManagerTest, OneWindowPerSessionAndClosingItByHandEndsTheSession)
+{
+    startOnline();
+    follow();
+    auto session = acceptedSession();
+    SessionWindow* window = manager->window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->windowTitle().toStdString(), "Tavoro — Studio");
+    manager->update(session);
+    EXPECT_EQ(manager->window(), window) << "the same session keeps its window";
+
+    window->close();
+    run();
+    EXPECT_EQ(manager->window(), nullptr);
+    EXPECT_EQ(controller->control.get(), nullptr);
+    EXPECT_EQ(sentOfType("bye").size(), 1u);
+    EXPECT_TRUE(settings.get(text::kSessionFrameName)) << "the frame is kept for the next session";
+}
+
+TEST_F(SessionWindowManagerTest, ASessionEndedElsewhereClosesItsWindowWithoutBye)
+{
+    startOnline();
+    follow();
+    acceptedSession();
+    ASSERT_NE(manager->window(), nullptr);
+    deliver({{"type", "bye"}, {"from", kHost}, {"reason", "host_close"}});
+    run();
+    EXPECT_EQ(manager->window(), nullptr);
+    EXPECT_TRUE(sentOfType("bye").empty());
+}
+
+TEST_F(SessionWindowManagerTest, TheFirstWindowTakesTheRemoteAspectOnceAndASavedFrameIsKept)
+{
+    startOnline();
+    follow();
+    acceptedSession();
+    EXPECT_EQ(frame(), (Rect{320, 160, 1280, 760})) << "centred at the initial size";
+    receiveVideoOfSize(2560, 1600);
+    EXPECT_EQ(frame(), (Rect{320, 120, 1280, 840}));
+    receiveVideoOfSize(1920, 1080);
+    EXPECT_EQ(frame(), (Rect{320, 120, 1280, 840})) << "only the first remote size counts";
+    manager->window()->close();
+    run();
+    EXPECT_EQ(settings.get(text::kSessionFrameName), (json{{"x", 320}, {"y", 120}, {"w", 1280}, {"h", 840}}));
+
+    settings.set(text::kSessionFrameName, {{"x", 4000}, {"y", 200}, {"w", 800}, {"h", 600}});
+    wallClock.set(wallClock.now() + std::chrono::milliseconds(5));
+    acceptedSession();
+    EXPECT_EQ(frame(), (Rect{1120, 200, 800, 600})) << "moved onto the screen there is";
+    receiveVideoOfSize(2560, 1600);
+    EXPECT_EQ(frame(), (Rect{1120, 200, 800, 600})) << "a saved frame is never resized";
 }
 
 } // namespace
