@@ -42,7 +42,7 @@ SessionView::SessionView(std::weak_ptr<app::RemoteController> controller,
     notice_ = new QLabel(this);
     notice_->setObjectName("notice");
     notice_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    notice_->setStyleSheet("background: rgba(0, 0, 0, 180); color: white; border-radius: 6px; padding: 6px 12px;");
+    notice_->setStyleSheet("background: rgba(48, 48, 48, 220); color: white; border-radius: 6px; padding: 6px 12px;");
     notice_->hide();
     noticeTimer_ = new QTimer(this);
     noticeTimer_->setSingleShot(true);
@@ -98,8 +98,8 @@ QWidget* SessionView::makeToolbar()
     bar->setObjectName("sessionToolbar");
     bar->setFixedHeight(sessionToolbarHeight);
     auto* row = new QHBoxLayout(bar);
-    row->setContentsMargins(6, 4, 6, 4);
-    row->setSpacing(4);
+    row->setContentsMargins(4, 4, 4, 4);
+    row->setSpacing(2);
 
     controlButton_ = addButton(bar, "control", {}, [this] { toggleControl(); });
     captureButton_ = addButton(bar, "keyboardCapture", qs("接管键盘"), [this] { toggleKeyboardCapture(); });
@@ -228,7 +228,12 @@ void SessionView::showCursor()
         showsRemoteCursor(session_->controlKnown.get(), session_->hasControl.get()));
 }
 
-void SessionView::showSound() { soundButton_->setText(qs(session_->audioMuted.get() ? "🔇 已静音" : "🔊 声音")); }
+void SessionView::showSound()
+{
+    const bool muted = session_->audioMuted.get();
+    soundButton_->setText(qs(muted ? "🔇" : "🔊"));
+    soundButton_->setToolTip(qs(muted ? "远端声音：已静音" : "远端声音：开启"));
+}
 
 void SessionView::showQuality()
 {
