@@ -78,6 +78,29 @@ void VideoSurface::setDisplayMode(control::DisplayMode mode)
     }
 }
 
+void VideoSurface::setRemoteSize(int width, int height)
+{
+    if (remoteW_ != width || remoteH_ != height) {
+        remoteW_ = width;
+        remoteH_ = height;
+        update();
+    }
+}
+
+ui::RectF VideoSurface::pictureRect() const { return rectFor(slot_->latest()); }
+
+ui::RectF VideoSurface::rectFor(const PictureSlot::Held& held) const
+{
+    int width = remoteW_;
+    int height = remoteH_;
+    if ((width <= 0 || height <= 0) && held.picture) {
+        width = held.picture->width;
+        height = held.picture->height;
+    }
+    return ui::videoRect(mode_, width, height, {static_cast<double>(this->width()), static_cast<double>(this->height())},
+        devicePixelRatioF());
+}
+
 void VideoSurface::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
@@ -86,10 +109,8 @@ void VideoSurface::paintEvent(QPaintEvent*)
     if (!held.picture) {
         return;
     }
-    const double pixelRatio = devicePixelRatioF();
-    const auto target = ui::videoRect(mode_, held.picture->width, held.picture->height,
-        {static_cast<double>(width()), static_cast<double>(height())}, pixelRatio);
-    const QImage& image = imageFor(held, deviceSize(target, pixelRatio));
+    const auto target = rectFor(held);
+    const QImage& image = imageFor(held, deviceSize(target, devicePixelRatioF()));
     if (!image.isNull()) {
         painter.drawImage(QRectF(target.x, target.y, target.width, target.height), image);
     }

@@ -5,6 +5,7 @@
 #include "ui/chat/chat_window_host.h"
 #include "ui/files/file_window_host.h"
 #include "ui/main_window.h"
+#include "ui/session/session_window_manager.h"
 
 #include <memory>
 #include <optional>
@@ -19,7 +20,8 @@ struct DesktopSetup {
     std::string pin; // the server certificate's SHA-256, or empty for the system's trust
 };
 
-// The desktop application put together: its services, the application model and its windows. The
+// The desktop application put together: its services, the application model and its windows (the
+// main window, one window for the running outgoing session, the file and chat windows). The
 // program makes one after the QApplication; tests and benchmarks make one to drive the real thing.
 // It sets the interface font; when the application is about to quit, a hosted session ends (its
 // controllers are told) and the signaling connection closes gracefully.
@@ -48,6 +50,8 @@ private:
     std::shared_ptr<RemoteController> controller_;
     std::unique_ptr<ui::FileWindowHost> fileWindows_;
     std::unique_ptr<ui::ChatWindowHost> chatWindow_;
+    std::unique_ptr<ui::SessionWindowManager> sessionWindows_;
+    core::Observable<std::shared_ptr<control::ControlSession>>::Subscription sessionWindowFollowsControl_;
     std::unique_ptr<ui::MainWindow> mainWindow_;
 };
 

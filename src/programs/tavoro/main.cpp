@@ -1,6 +1,6 @@
 // tavoro: the desktop application. It shows the main window, from which the user reads this
-// computer's ID and password and calls other installations; callers admitted by ID and password view
-// or control this computer's X display.
+// computer's ID and password and calls other installations, with a window for the running session;
+// callers admitted by ID and password view or control this computer's X display.
 #include "core/log.h"
 #include "programs/common/installation_options.h"
 #include "programs/tavoro/desktop_application.h"

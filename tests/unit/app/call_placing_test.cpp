@@ -1,60 +1,11 @@
-#include "controller_fixture.h"
-
-#include "platform/fake/fake_control_media.h"
-#include "platform/fake/fixed_user_folders.h"
-#include "platform/fake/manual_serial_queue.h"
-#include "platform/null_audio_sink.h"
+#include "controlling_fixture.h"
 
 namespace tavoro::app {
 namespace {
 
 using nlohmann::json;
 
-const std::string kHost = "222222222";
-
-// A controller that places calls: control sessions on manual queues and a real transport.
-class CallPlacingTest : public test::ControllerTest {
-protected:
-    CallPlacingTest()
-    {
-        controlMedia = &media;
-        settings.set("device_id", "123456789");
-    }
-    ~CallPlacingTest() override
-    {
-        if (controller) {
-            controller->endControl();
-        }
-    }
-
-    void run()
-    {
-        while (frames->drain() + decodes->drain() + mainQueue.drain() > 0) {
-        }
-    }
-    // Calls kHost and returns the call ID sent.
-    std::string call(const std::string& mode = "control")
-    {
-        controller->connectToPeer(kHost, "pw12", mode);
-        mainQueue.drain();
-        return sentOfType("call").back()["call_id"];
-    }
-    json answer(const std::string& callId, json extra = json::object())
-    {
-        json message{{"type", "call_response"}, {"from", kHost}, {"call_id", callId}, {"accepted", true},
-            {"from_name", "Studio"}};
-        message.update(extra);
-        return message;
-    }
-
-    platform::fake::NoH264Decoders decoders;
-    platform::fake::TinyImageCodec images;
-    platform::NullAudioSinkFactory audio;
-    platform::fake::FixedUserFolders folders;
-    std::shared_ptr<platform::fake::ManualSerialQueue> frames = std::make_shared<platform::fake::ManualSerialQueue>();
-    std::shared_ptr<platform::fake::ManualSerialQueue> decodes = std::make_shared<platform::fake::ManualSerialQueue>();
-    control::ControlMedia media{decoders, images, audio, folders, frames, decodes};
-};
+using CallPlacingTest = test::ControllingTest;
 
 TEST_F(CallPlacingTest, AnInvalidTargetSendsNothing)
 {

@@ -82,24 +82,30 @@ TEST(VideoSurface, DrawsThePictureInTheModesRectangle)
         DisplayMode mode;
         int pictureW;
         int pictureH;
+        int remoteW; // the session's remote size; 0: not known, the picture's size stands in
+        int remoteH;
         std::vector<Probe> probes;
     };
     // The view is 200 × 100; the picture is red on its left half, blue on its right half.
     const Case cases[] = {
-        {"aspect: a square picture is centred with bars at the sides", DisplayMode::aspect, 100, 100,
+        {"aspect: a square picture is centred with bars at the sides", DisplayMode::aspect, 100, 100, 0, 0,
             {{20, 50, Shade::black}, {60, 50, Shade::red}, {140, 50, Shade::blue}, {180, 50, Shade::black}}},
-        {"aspect: a wide picture gets bars above and below", DisplayMode::aspect, 400, 100,
+        {"aspect: a wide picture gets bars above and below", DisplayMode::aspect, 400, 100, 0, 0,
             {{100, 10, Shade::black}, {40, 50, Shade::red}, {160, 50, Shade::blue}, {100, 90, Shade::black}}},
-        {"stretch fills the view", DisplayMode::stretch, 100, 100,
+        {"stretch fills the view", DisplayMode::stretch, 100, 100, 0, 0,
             {{2, 2, Shade::red}, {2, 97, Shade::red}, {197, 2, Shade::blue}, {197, 97, Shade::blue}}},
-        {"native: one picture pixel per device pixel, centred", DisplayMode::native, 60, 40,
+        {"native: one picture pixel per device pixel, centred", DisplayMode::native, 60, 40, 0, 0,
             {{65, 50, Shade::black}, {75, 35, Shade::red}, {125, 65, Shade::blue}, {135, 50, Shade::black},
                 {100, 25, Shade::black}}},
+        {"the session's remote size wins over the picture's: the input maps through the same rectangle",
+            DisplayMode::aspect, 100, 100, 400, 100,
+            {{100, 10, Shade::black}, {40, 50, Shade::red}, {160, 50, Shade::blue}, {100, 90, Shade::black}}},
     };
     for (const auto& c : cases) {
         VideoSurface surface;
         surface.resize(200, 100);
         surface.setDisplayMode(c.mode);
+        surface.setRemoteSize(c.remoteW, c.remoteH);
         presentFromAnotherThread(*surface.sink(), twoColourPicture(c.pictureW, c.pictureH, red, blue));
 
         const QImage shown = surface.grab().toImage();
