@@ -13,6 +13,12 @@
 #include <QVBoxLayout>
 
 namespace tavoro::ui {
+namespace {
+
+// Room for the large ID and password, the longest password-mode label and the whole status band.
+constexpr QSize kComfortableSize{820, 520};
+
+} // namespace
 
 MainWindow::MainWindow(app::RemoteController& controller, platform::Permissions* permissions, QWidget* parent)
     : QWidget(parent), controller_(controller)
@@ -31,6 +37,7 @@ MainWindow::MainWindow(app::RemoteController& controller, platform::Permissions*
     cards->addWidget(new ConnectCard(controller_, this));
     column->addLayout(cards, 1);
     column->addWidget(new StatusBand(controller_, this));
+    resize(sizeHint().expandedTo(kComfortableSize));
 }
 
 void MainWindow::setOpenChat(std::function<void()> openChat) { banner_->setOpenChat(std::move(openChat)); }

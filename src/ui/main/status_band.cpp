@@ -14,10 +14,12 @@ StatusBand::StatusBand(app::RemoteController& controller, QWidget* parent) : QWi
     host_ = namedLabel("hostStatus");
     status_ = namedLabel("status");
     auto* row = new QHBoxLayout(this);
+    row->setSpacing(14);
     row->addWidget(new QLabel(qs(text::versionText(signaling::Signaling::kVersion))));
     for (auto* label : {signaling_, control_, host_}) {
         row->addWidget(label);
     }
+    status_->setStyleSheet("color: #37474f; border-left: 1px solid #b0bec5; padding-left: 14px;");
     row->addWidget(status_, 1);
 
     auto sessions = [this](const auto&) { showSessions(); };
