@@ -194,7 +194,7 @@ int main(int argc, char** argv)
                                           "-f lavfi -i testsrc2=size=1920x1080:rate=30 >/dev/null 2>&1 & echo $! >" +
         (config.path() / "player.pid").string());
     QWidget* session = test::callFromMainWindow(desktop, hosting.hostId, hosting.password);
-    auto* view = session ? session->findChild<platform::qt::VideoSurface*>() : nullptr;
+    auto* view = session ? session->findChild<QWidget*>("remoteScreen") : nullptr;
     if (player != 0 || !view) {
         std::printf("no session window: %s\n", desktop.controller().status.get().c_str());
         return 1;
