@@ -46,6 +46,7 @@ RemoteScreenView::RemoteScreenView(std::weak_ptr<control::ControlSession> sessio
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    surface_->setObjectName("picture");
     surface_->setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 

@@ -1,6 +1,5 @@
 #include "app/host_controller_fixture.h"
 #include "ui/main_window.h"
-#include "unit/qt/font_coverage.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -201,16 +200,6 @@ TEST_F(MainWindowTest, ActionsReachTheController)
         mainQueue.drain();
         EXPECT_EQ(rows[i].result(), rows[i].expected) << "row " << i;
     }
-}
-
-TEST_F(MainWindowTest, EveryTextHasGlyphsInTheInterfaceFonts)
-{
-    ASSERT_EQ(QRawFont::fromFont(QFont("Noto Sans CJK SC")).familyName(), "Noto Sans CJK SC");
-    controller = makeController();
-    ui::MainWindow window(*controller);
-    EXPECT_THAT(tavoro::test::missingGlyphs(tavoro::test::shownTexts(window)), ::testing::IsEmpty());
-    EXPECT_THAT(tavoro::test::missingGlyphs({"💬 消息", "\U0001F4AC"}), ::testing::IsEmpty());
-    EXPECT_THAT(tavoro::test::missingGlyphs({"\U000F0000"}), ::testing::SizeIs(1)) << "a private-use character has no glyph";
 }
 
 } // namespace
