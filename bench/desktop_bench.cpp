@@ -21,6 +21,7 @@
 #include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <thread>
 #include <time.h>
 #include <vector>
@@ -196,21 +197,18 @@ int main(int argc, char** argv)
     desktop.show();
     test::runEventsUntil([&] { return desktop.controller().online.get(); }, 10s);
 
-    const int player = hosting.screen.run("ffplay -loglevel error -an -noborder -left 0 -top 0 -x 1920 -y 1080 "
-                                          "-f lavfi -i testsrc2=size=1920x1080:rate=30 >/dev/null 2>&1 & echo $! >" +
-        (config.path() / "player.pid").string());
+    auto player = std::make_unique<test::ChildProcess>("/usr/bin/ffplay",
+        std::vector<std::string>{"-loglevel", "error", "-an", "-noborder", "-left", "0", "-top", "0", "-x", "1920", "-y",
+            "1080", "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=30"},
+        std::vector<std::string>{"DISPLAY=" + hosting.screen.display()});
     QWidget* session = test::callFromMainWindow(desktop, hosting.hostId, hosting.password);
     auto* view = session ? session->findChild<QWidget*>("remoteScreen") : nullptr;
-    if (player != 0 || !view) {
+    if (!view) {
         std::printf("no session window: %s\n", desktop.controller().status.get().c_str());
         return 1;
     }
     measureSession(desktop, *view);
-    std::ifstream pidFile(config.path() / "player.pid");
-    int playerPid = 0;
-    if (pidFile >> playerPid && playerPid > 0) {
-        ::kill(playerPid, SIGTERM);
-    }
+    player.reset(); // a still screen for the colour changes
     test::XClient hostScreen(hosting.screen.display());
     measureGlassToGlass(hostScreen, *view);
     return 0;
