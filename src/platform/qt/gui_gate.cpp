@@ -12,9 +12,28 @@ bool GuiGate::post(std::function<void()> task) const
     if (!context_) {
         return false;
     }
+    waiting_.push_back(std::move(task));
     // Posting only appends an event to the context thread's queue; holding the lock keeps the context
     // from being deleted meanwhile.
-    return QMetaObject::invokeMethod(context_, std::move(task), Qt::QueuedConnection);
+    if (!QMetaObject::invokeMethod(context_, [this] { runOldest(); }, Qt::QueuedConnection)) {
+        waiting_.pop_back();
+        return false;
+    }
+    return true;
+}
+
+void GuiGate::runOldest() const
+{
+    std::function<void()> task;
+    {
+        std::lock_guard lock(mutex_);
+        if (waiting_.empty()) {
+            return;
+        }
+        task = std::move(waiting_.front());
+        waiting_.pop_front();
+    }
+    task();
 }
 
 void GuiGate::close()
