@@ -38,8 +38,10 @@ void GuiGate::runOldest() const
 
 void GuiGate::close()
 {
+    std::deque<std::function<void()>> dropped; // destroyed outside the lock: a task may hold a poster
     std::lock_guard lock(mutex_);
     context_ = nullptr;
+    dropped.swap(waiting_);
 }
 
 bool GuiGate::onGuiThread() const

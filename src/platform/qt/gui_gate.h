@@ -23,7 +23,7 @@ public:
 
     // Queues the task; false (the task is dropped on the calling thread) once the gate is closed.
     bool post(std::function<void()> task) const;
-    // After it returns, post() queues nothing more.
+    // After it returns, post() queues nothing more and the tasks still waiting are dropped.
     void close();
     // True on the thread the context lives on; false once closed.
     bool onGuiThread() const;
