@@ -14,8 +14,13 @@ RedisConnection* owner(const redisAsyncContext* context)
     return static_cast<RedisConnection*>(context->data);
 }
 
+// hiredis copies the socket's error into the asynchronous context only on disconnecting, so a failed
+// connect is read from the inner context.
 std::string errorText(const redisAsyncContext* context, const std::string& fallback)
 {
+    if (context->c.err != 0 && context->c.errstr[0] != '\0') {
+        return context->c.errstr;
+    }
     return context->err != 0 && context->errstr != nullptr && *context->errstr != '\0' ? context->errstr : fallback;
 }
 
