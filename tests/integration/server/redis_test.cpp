@@ -80,6 +80,29 @@ TEST_F(RedisTest, CommandsRoundTripAndServerErrorsComeBackAsReplies)
     EXPECT_EQ(call(other, {"GET", "key"}).kind, RedisReply::Kind::nil);
 }
 
+TEST_F(RedisTest, CallbacksNeverRunAfterDestruction)
+{
+    test::RedisProcess server;
+    int called = 0;
+    {
+        RedisConnection notStarted(io, scheduler, urlOf(server.url()));
+        RedisConnection connecting(io, scheduler, urlOf(server.url()));
+        connecting.start();
+        io.poll();
+        RedisConnection busy(io, scheduler, urlOf(server.url()));
+        RedisSubscriber subscriber(io, scheduler, urlOf(server.url()));
+        subscriber.subscribe("routes", [&](const std::string&) { ++called; });
+        busy.start();
+        subscriber.start();
+        ASSERT_TRUE(runUntil([&] { return busy.connected() && subscriber.connected(); }));
+        busy.command({"BLPOP", "empty-list", "0"}, [&](const RedisReply&) { ++called; });
+        busy.command({"PING"}, [&](const RedisReply&) { ++called; });
+        notStarted.command({"PING"}, [&](const RedisReply&) { ++called; }); // its failure is posted
+    }
+    io.poll();
+    EXPECT_EQ(called, 0);
+}
+
 TEST_F(RedisTest, SubscriberReceivesWhatAnotherConnectionPublishes)
 {
     test::RedisProcess server;
