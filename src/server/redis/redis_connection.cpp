@@ -42,8 +42,10 @@ RedisConnection::RedisConnection(boost::asio::io_context& io, core::Scheduler& s
 RedisConnection::~RedisConnection()
 {
     lifetime_.reset();
-    if (retry_) {
-        retry_->cancel();
+    for (const auto& timer : {retry_, connectTimeout_}) {
+        if (timer) {
+            timer->cancel();
+        }
     }
     resolver_.cancel();
     context_.reset();
@@ -62,6 +64,14 @@ void RedisConnection::start()
 void RedisConnection::connectNow()
 {
     phase_ = Phase::connecting;
+    const auto attempt = ++attempt_;
+    connectTimeout_ = scheduler_.after(options_.connectTimeout, [this, attempt] {
+        if (attempt == attempt_ && phase_ == Phase::connecting) {
+            resolver_.cancel();
+            context_.reset();
+            lost("no answer within " + std::to_string(options_.connectTimeout.count()) + " ms");
+        }
+    });
     boost::system::error_code ec;
     const auto address = boost::asio::ip::make_address(url_.host, ec);
     if (!ec) {
@@ -69,9 +79,9 @@ void RedisConnection::connectNow()
         return;
     }
     resolver_.async_resolve(url_.host, std::to_string(url_.port),
-        [this, life = std::weak_ptr<int>(lifetime_)](const boost::system::error_code& error,
+        [this, attempt, life = std::weak_ptr<int>(lifetime_)](const boost::system::error_code& error,
             const boost::asio::ip::tcp::resolver::results_type& results) {
-            if (life.expired()) {
+            if (life.expired() || attempt != attempt_) {
                 return;
             }
             if (error || results.empty()) {
@@ -121,7 +131,7 @@ void RedisConnection::authenticate()
     if (url_.db != 0) {
         setup.push_back({"SELECT", std::to_string(url_.db)});
     }
-    const auto attempt = ++attempt_;
+    const auto attempt = attempt_;
     setupPending_ = setup.size();
     setupError_.clear();
     if (setup.empty()) {
@@ -152,6 +162,7 @@ void RedisConnection::setupDone(std::uint64_t attempt, const RedisReply& reply)
     }
     if (setupPending_ == 0 && setupError_.empty()) {
         phase_ = Phase::ready;
+        connectTimeout_->cancel();
         backoff_.connected();
         report(RedisState::connected, {});
     }

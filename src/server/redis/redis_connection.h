@@ -26,15 +26,17 @@ struct RedisConnectionOptions {
     std::string name = "redis"; // log lines start "Tavoro <name>: "
     std::chrono::milliseconds firstRetry{100};
     std::chrono::milliseconds longestRetry{2000};
+    std::chrono::milliseconds connectTimeout{3000}; // from connecting to usable (AUTH and SELECT answered)
     std::size_t maxInFlight = 10000; // commands sent and not answered yet; more fail at once
 };
 
 // One connection to a Redis server over hiredis's asynchronous API, driven by an io_context through
 // AsioRedisAdapter: no call blocks. On connecting it sends AUTH and SELECT as the URL asks, and only then
-// counts as connected. A lost or failed connection is tried again after ReconnectBackoff's delay, on the
-// injected scheduler. Commands are sent only while connected; any other time their callback gets an
-// error reply at once (posted, never from within command()), so nothing queues up while the server is
-// away. Commands in flight when the connection drops get an error reply too.
+// counts as connected; an attempt not usable within connectTimeout is given up. A lost or failed
+// connection is tried again after ReconnectBackoff's delay, on the injected scheduler. Commands are sent
+// only while connected; any other time their callback gets an error reply at once (posted, never from
+// within command()), so nothing queues up while the server is away. Commands in flight when the
+// connection drops get an error reply too.
 //
 // Threading: everything, callbacks included, runs on the io_context's thread, and the scheduler must
 // run its tasks there too (an AsioScheduler on the same io_context). Callbacks are never called during
@@ -94,12 +96,13 @@ private:
     std::unique_ptr<redisAsyncContext, ContextFree> context_; // null while there is no connection
     Phase phase_ = Phase::idle;
     std::optional<RedisState> reported_;
-    std::uint64_t attempt_ = 0;      // tells replies to an earlier connection's AUTH/SELECT apart
+    std::uint64_t attempt_ = 0;      // tells late answers to an earlier attempt (resolver, AUTH, SELECT) apart
     std::size_t setupPending_ = 0;   // AUTH/SELECT replies still awaited
     std::string setupError_;         // why AUTH or SELECT failed, for the lost line
     std::size_t inFlight_ = 0;
     std::list<ReplyCallback> streams_; // the stream() callbacks of the current connection
     std::shared_ptr<core::TimerHandle> retry_;
+    std::shared_ptr<core::TimerHandle> connectTimeout_;
     std::shared_ptr<int> lifetime_ = std::make_shared<int>(0); // expires at destruction, for posted work
 };
 

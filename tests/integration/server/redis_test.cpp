@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <vector>
 
 namespace tavoro::server::redis {
 namespace {
@@ -38,6 +39,16 @@ protected:
         EXPECT_TRUE(runUntil([&] { return reply.has_value(); })) << args.front();
         return reply.value_or(RedisReply::failure("no reply"));
     }
+
+    // The delays the connection asked for before trying again, without its connect deadlines.
+    static std::vector<std::chrono::milliseconds> retryDelays(const platform::fake::ManualScheduler& manual)
+    {
+        auto delays = manual.requestedDelays();
+        std::erase(delays, connectTimeout);
+        return delays;
+    }
+
+    static constexpr std::chrono::milliseconds connectTimeout = 60s;
 
     static RedisUrl urlOf(const std::string& text)
     {
@@ -196,17 +207,17 @@ TEST_F(RedisTest, RetriesAfterDoublingDelaysAndStartsOverOnceConnected)
     platform::fake::ManualScheduler manual(clock);
     log::Capture log;
     RedisConnection connection(io, manual, urlOf(server.url()),
-        {.name = "redis", .firstRetry = 100ms, .longestRetry = 1000ms});
+        {.name = "redis", .firstRetry = 100ms, .longestRetry = 1000ms, .connectTimeout = connectTimeout});
     connection.start();
     const auto retriesAsked = [&](std::size_t count) {
-        return runUntil([&] { return manual.requestedDelays().size() == count; });
+        return runUntil([&] { return retryDelays(manual).size() == count; });
     };
     ASSERT_TRUE(retriesAsked(1));
     for (std::size_t attempt = 2; attempt <= 6; ++attempt) {
-        manual.advance(manual.requestedDelays().back());
+        manual.advance(retryDelays(manual).back());
         ASSERT_TRUE(retriesAsked(attempt));
     }
-    EXPECT_EQ(manual.requestedDelays(), (std::vector<std::chrono::milliseconds>{100ms, 200ms, 400ms, 800ms, 1000ms, 1000ms}));
+    EXPECT_EQ(retryDelays(manual), (std::vector<std::chrono::milliseconds>{100ms, 200ms, 400ms, 800ms, 1000ms, 1000ms}));
     EXPECT_EQ(log.count("no connection to"), 1U);
 
     ASSERT_TRUE(server.restart());
@@ -214,9 +225,32 @@ TEST_F(RedisTest, RetriesAfterDoublingDelaysAndStartsOverOnceConnected)
     ASSERT_TRUE(runUntil([&] { return connection.connected(); }));
     server.stop();
     ASSERT_TRUE(retriesAsked(7));
-    EXPECT_EQ(manual.requestedDelays().back(), 100ms);
+    EXPECT_EQ(retryDelays(manual).back(), 100ms);
     EXPECT_EQ(log.count("no connection to"), 2U);
     EXPECT_EQ(log.count("connected to"), 1U);
+}
+
+TEST_F(RedisTest, ServerThatNeverAnswersIsGivenUpAtTheConnectDeadline)
+{
+    // Accepts connections into its backlog and never reads them: the AUTH stays unanswered.
+    boost::asio::ip::tcp::acceptor silent(io, {boost::asio::ip::make_address("127.0.0.1"), 0});
+    platform::fake::ManualClock clock;
+    platform::fake::ManualScheduler manual(clock);
+    log::Capture log;
+    std::vector<RedisState> states;
+    RedisConnection connection(io, manual,
+        urlOf("redis://:pw@127.0.0.1:" + std::to_string(silent.local_endpoint().port())),
+        {.name = "redis", .firstRetry = 100ms, .longestRetry = 1000ms, .connectTimeout = 3s});
+    connection.onStateChange([&](RedisState state) { states.push_back(state); });
+    connection.start();
+    ASSERT_TRUE(runUntil([&] { return manual.pendingCount() == 1; }));
+    io.poll();
+    manual.advance(2999ms);
+    EXPECT_TRUE(states.empty());
+    manual.advance(1ms);
+    EXPECT_EQ(states, std::vector<RedisState>{RedisState::lost});
+    EXPECT_EQ(log.count("no answer within 3000 ms"), 1U);
+    EXPECT_EQ(manual.requestedDelays().back(), 100ms);
 }
 
 } // namespace
