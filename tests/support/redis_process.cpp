@@ -76,8 +76,18 @@ bool RedisProcess::startOn(int port)
         "--appendonly", "no", "--dir", dir_.path().string(), "--daemonize", "no"};
     args.insert(args.end(), extraArgs_.begin(), extraArgs_.end());
     auto process = std::make_unique<ChildProcess>(serverProgram, args);
-    if (!process->started() || process->waitForStdout("Ready to accept connections").empty()) {
+    if (!process->started()) {
         return false;
+    }
+    // Reading in order ends at once when redis-server exits (its port taken), instead of at the limit.
+    for (;;) {
+        const auto line = process->readLine();
+        if (!line) {
+            return false;
+        }
+        if (line->find("Ready to accept connections") != std::string::npos) {
+            break;
+        }
     }
     port_ = port;
     process_ = std::move(process);
