@@ -8,6 +8,7 @@ find_package(spdlog REQUIRED)
 find_package(CLI11 REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
+pkg_check_modules(HIREDIS REQUIRED IMPORTED_TARGET hiredis)
 
 # Asio is used header-only, with the separately compiled parts kept in one translation unit each
 # where possible; BOOST_ASIO_NO_DEPRECATED keeps the interface small.

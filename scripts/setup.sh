@@ -11,11 +11,14 @@ packages=(
   libavcodec-dev libavutil-dev libavformat-dev libswscale-dev libyuv-dev libicu-dev
   libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-xfixes0-dev libxcb-damage0-dev
   libxcb-xtest0-dev libxcb-keysyms1-dev x11proto-dev
+  # the rendezvous server's shared state
+  libhiredis-dev
   # the desktop application: Qt 6 and the fonts for Chinese text and emoji
   qt6-base-dev qt6-multimedia-dev fonts-noto-cjk fonts-noto-color-emoji
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb x11-xserver-utils xauth ffmpeg coturn nftables iproute2 procps openssl ca-certificates
+  redis-server
 )
 
 missing=()
