@@ -4,11 +4,13 @@
 #include "core/event_loop.h"
 #include "platform/secure_random.h"
 #include "server/rate_limiter.h"
+#include "server/redis/redis_url.h"
 #include "tls/certificate.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +45,8 @@ struct ServerConfig {
     std::vector<std::string> standingRelayTokens;
     // Where the device key store lives (device_keys.sqlite3); empty: kept in memory, lost on restart.
     std::filesystem::path stateDir;
+    // The Redis server a cluster of rendezvous servers shares; absent: this server alone.
+    std::optional<redis::RedisUrl> redis;
 };
 
 // The whole rendezvous server in one object, on two threads of its own: "rdv.signaling" runs the

@@ -64,6 +64,7 @@ server::ServerConfig configFrom(const server::ServerOptions& options, tls::PemId
     config.standingRelayTokens = options.relayTokens;
     config.stateDir = options.stateDir;
     config.maxPerAddress = options.maxPerAddress;
+    config.redis = options.redis;
     return config;
 }
 

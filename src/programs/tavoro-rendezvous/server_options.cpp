@@ -64,6 +64,7 @@ ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out,
     std::string stateDir;
     std::string certFile;
     std::string keyFile;
+    std::string redisUrl;
 
     CLI::App app("tavoro-rendezvous: the Tavoro rendezvous server (TLS WebSocket signaling on /ws, "
                  "phone aliases and SMS codes, the UDP relay and a STUN responder)",
@@ -105,6 +106,11 @@ ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out,
         ->check(CLI::PositiveNumber);
     app.add_option("--relay-token", options.relayTokens,
         "a standing relay session for this token (repeatable; for fixed set-ups and tests)");
+    // Never echoed: the URL may hold the Redis password.
+    app.add_option("--redis", redisUrl,
+           "redis://[[user]:password@]host[:port][/db] shared by a cluster of rendezvous servers "
+           "(default: none, a single server)")
+        ->envname("TAVORO_REDIS");
 
     try {
         app.parse(argc, argv);
@@ -118,6 +124,14 @@ ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out,
     for (const auto& token : options.relayTokens) {
         if (token.empty() || token.size() > 80) {
             err << "--relay-token must have 1 to 80 bytes\n";
+            return ParsedOptions{std::nullopt, 2};
+        }
+    }
+    if (!redisUrl.empty()) {
+        std::string problem;
+        options.redis = redis::parseRedisUrl(redisUrl, &problem);
+        if (!options.redis) {
+            err << "--redis: " << problem << "\n";
             return ParsedOptions{std::nullopt, 2};
         }
     }

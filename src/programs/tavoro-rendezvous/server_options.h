@@ -1,5 +1,7 @@
 #pragma once
 
+#include "server/redis/redis_url.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -28,6 +30,7 @@ struct ServerOptions {
     double callBurst = 10;
     std::size_t maxPerAddress = 256; // connections one source address may hold
     std::vector<std::string> relayTokens; // standing relay sessions
+    std::optional<redis::RedisUrl> redis; // absent: a single server, sharing nothing
 };
 
 struct ParsedOptions {
