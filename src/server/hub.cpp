@@ -3,6 +3,7 @@
 #include "core/json_fields.h"
 #include "core/log.h"
 #include "protocol/media_frame.h"
+#include "server/cluster_message.h"
 #include "server/device_key_digest.h"
 #include "server/identifiers.h"
 
@@ -22,6 +23,9 @@ constexpr const char* kOffline = "对方不在线";
 constexpr const char* kBadPhone = "手机号格式不正确";
 constexpr const char* kPhoneUnbound = "该手机号未绑定设备";
 constexpr const char* kSmsTooSoon = "验证码请求过于频繁，请 60 秒后再试";
+
+// What a connection may send while the cluster decides on its ID; more is dropped.
+constexpr std::size_t kMaxWaiting = 64;
 
 // Deeper nesting is never sent by an installation, and re-serialising it would recurse that deep.
 constexpr std::size_t kMaxNesting = 64;
@@ -46,7 +50,7 @@ void logLine(ConnectionId id, const std::string& what)
 } // namespace
 
 Hub::Hub(ConnectionSink& sink, RelayAllocator& relays, SmsGateway& sms, DeviceKeyStore& deviceKeys,
-    platform::SecureRandom& random, const core::Clock& clock, HubConfig config)
+    platform::SecureRandom& random, const core::Clock& clock, HubConfig config, ClusterLink* cluster)
     : sink_(sink)
     , relays_(relays)
     , sms_(sms)
@@ -54,6 +58,7 @@ Hub::Hub(ConnectionSink& sink, RelayAllocator& relays, SmsGateway& sms, DeviceKe
     , random_(random)
     , clock_(clock)
     , config_(std::move(config))
+    , cluster_(cluster)
     , smsCodes_(clock, random, SmsCodes::Limits{})
     , callRelays_(clock, CallRelays::Limits{})
     , callsByConnection_(config_.callRate, config_.maxTrackedAddresses)
@@ -65,7 +70,7 @@ Hub::Hub(ConnectionSink& sink, RelayAllocator& relays, SmsGateway& sms, DeviceKe
 void Hub::opened(ConnectionId id, const ConnectionInfo& info)
 {
     const auto now = clock_.now();
-    connections_[id] = Connection{info, now, {}, false};
+    connections_[id] = Connection{info, now, {}, false, false, {}};
     awaitingHello_.emplace_back(now, id);
     logLine(id, "opened from " + info.peer);
 }
@@ -77,6 +82,9 @@ void Hub::closed(ConnectionId id)
         return;
     }
     const std::string deviceId = directory_.release(id);
+    if (cluster_ && !deviceId.empty()) {
+        cluster_->release(deviceId);
+    }
     connections_.erase(it);
     callsByConnection_.forget(id);
     logLine(id, deviceId.empty() ? "closed" : "closed (device " + deviceId + ")");
@@ -99,6 +107,9 @@ void Hub::text(ConnectionId id, std::string_view text)
         return;
     }
     if (connection.deviceId.empty()) {
+        if (connection.claiming && connection.waiting.size() < kMaxWaiting) {
+            connection.waiting.emplace_back(text);
+        }
         return;
     }
     if (type == "register") {
@@ -133,7 +144,7 @@ void Hub::binary(ConnectionId id, const SharedBytes& bytes)
     if (!relay || !isDeviceId(relay->peer)) {
         return;
     }
-    if (auto connection = directory_.connectionOf(std::string(relay->peer))) {
+    if (auto connection = localConnectionOf(std::string(relay->peer))) {
         // The receiver learns who sent the frame: the ID bytes name the sender on delivery.
         auto stamped = std::make_shared<std::vector<std::uint8_t>>(*bytes);
         std::copy_n(it->second.deviceId.begin(), protocol::relayIdSize, stamped->begin() + 1);
@@ -180,13 +191,15 @@ void Hub::hello(ConnectionId id, Connection& connection, const Json& msg)
         refuse(id, kIdOwned, "device " + deviceId + " belongs to another key");
         return;
     }
+    const std::string newKey = ownership == Ownership::unclaimed ? deviceKey : std::string();
     switch (directory_.claim(id, deviceId)) {
     case Directory::Claim::bound:
-        connection.deviceId = deviceId;
-        if (ownership == Ownership::unclaimed && !deviceKey.empty()) {
-            rememberKey(deviceId, deviceKey);
+        if (!cluster_) {
+            bind(id, connection, deviceId, newKey);
+            return;
         }
-        logLine(id, "is device " + deviceId);
+        connection.claiming = true;
+        cluster_->claim(deviceId, [this, id, deviceId, newKey](bool granted) { claimed(id, deviceId, newKey, granted); });
         return;
     case Directory::Claim::alreadyHeld:
         return;
@@ -197,6 +210,34 @@ void Hub::hello(ConnectionId id, Connection& connection, const Json& msg)
         refuse(id, kOtherId, "already bound to device " + connection.deviceId);
         return;
     }
+}
+
+void Hub::claimed(ConnectionId id, const std::string& deviceId, const std::string& newKey, bool granted)
+{
+    auto it = connections_.find(id);
+    if (it == connections_.end() || it->second.refused) {
+        return;
+    }
+    Connection& connection = it->second;
+    connection.claiming = false;
+    auto waiting = std::exchange(connection.waiting, {});
+    if (!granted) {
+        refuse(id, kIdTaken, "device " + deviceId + " is already online");
+        return;
+    }
+    bind(id, connection, deviceId, newKey);
+    for (const auto& text : waiting) {
+        this->text(id, text);
+    }
+}
+
+void Hub::bind(ConnectionId id, Connection& connection, const std::string& deviceId, const std::string& newKey)
+{
+    connection.deviceId = deviceId;
+    if (!newKey.empty()) {
+        rememberKey(deviceId, newKey);
+    }
+    logLine(id, "is device " + deviceId);
 }
 
 Hub::Ownership Hub::ownershipOf(const std::string& deviceId, const std::string& key)
@@ -254,26 +295,60 @@ void Hub::smsCodeRequest(ConnectionId id, const Connection& requester, const Jso
 
 void Hub::call(ConnectionId id, const Connection& caller, Json& msg, const std::string& to)
 {
-    const std::string callId = json::stringField(msg, "call_id");
-    const auto callee = withinCallRate(id, caller) ? directory_.resolve(to) : std::nullopt;
-    if (!callee) {
-        reply(id, Json{{"type", "call_ack"}, {"from", to}, {"to", caller.deviceId}, {"call_id", callId},
-                      {"accepted", false}, {"reason", kOffline}});
+    if (!withinCallRate(id, caller)) {
+        replyOffline(id, caller.deviceId, to, json::stringField(msg, "call_id"));
         return;
     }
+    if (const auto callee = directory_.resolve(to); callee && localConnectionOf(*callee)) {
+        prepareCall(caller, msg, *callee);
+        deliver(*callee, msg, caller.deviceId);
+        return;
+    }
+    if (cluster_ && isDeviceId(to)) {
+        callElsewhere(id, caller, std::move(msg), to);
+        return;
+    }
+    replyOffline(id, caller.deviceId, to, json::stringField(msg, "call_id"));
+}
+
+// The relay is made only once the callee is known to be online, so that calls to absent devices do
+// not use up the caller's relay sessions.
+void Hub::callElsewhere(ConnectionId id, const Connection& caller, Json msg, const std::string& to)
+{
+    cluster_->locate(to, [this, id, caller, msg = std::move(msg), to](std::optional<std::string> node) mutable {
+        if (!node) {
+            replyOffline(id, caller.deviceId, to, json::stringField(msg, "call_id"));
+            return;
+        }
+        prepareCall(caller, msg, to);
+        msg["from"] = caller.deviceId;
+        if (auto text = json::dump(msg)) {
+            cluster_->send(*node, encodeClusterMessage(to, *text));
+        }
+    });
+}
+
+void Hub::replyOffline(ConnectionId id, const std::string& callerId, const std::string& to, const std::string& callId)
+{
+    reply(id, Json{{"type", "call_ack"}, {"from", to}, {"to", callerId}, {"call_id", callId}, {"accepted", false},
+                  {"reason", kOffline}});
+}
+
+void Hub::prepareCall(const Connection& caller, Json& msg, const std::string& callee)
+{
+    const std::string callId = json::stringField(msg, "call_id");
     // Only the server vouches for these: a caller's own "sms_verified" would skip the password check.
     msg.erase("sms_verified");
     msg.erase("relay");
     // A call to oneself would join two addresses of the caller's choosing: it gets no relay.
-    if (auto relay = *callee == caller.deviceId ? std::nullopt : allocateRelay(caller)) {
+    if (auto relay = callee == caller.deviceId ? std::nullopt : allocateRelay(caller)) {
         msg["relay"] = *relay;
-        callRelays_.remember(callId, caller.deviceId, *callee, std::move(*relay));
+        callRelays_.remember(callId, caller.deviceId, callee, std::move(*relay));
     }
-    if (auto alias = directory_.aliasOf(*callee);
+    if (auto alias = directory_.aliasOf(callee);
         alias && alias->smsAuth && smsCodes_.redeem(alias->alias, json::stringField(msg, "password"))) {
         msg["sms_verified"] = true;
     }
-    deliver(*callee, msg, caller.deviceId);
 }
 
 bool Hub::withinCallRate(ConnectionId id, const Connection& caller)
@@ -307,14 +382,64 @@ std::optional<nlohmann::json> Hub::allocateRelay(const Connection& caller)
 
 void Hub::deliver(const std::string& deviceId, Json& msg, const std::string& fromId)
 {
-    const auto connection = directory_.connectionOf(deviceId);
-    if (!connection) {
+    const auto connection = localConnectionOf(deviceId);
+    if (!connection && !(cluster_ && isDeviceId(deviceId))) {
         return;
     }
     msg["from"] = fromId;
-    if (auto text = json::dump(msg)) {
+    auto text = json::dump(msg);
+    if (!text) {
+        return;
+    }
+    if (connection) {
+        sink_.sendText(*connection, std::move(*text));
+    } else {
+        sendElsewhere(deviceId, std::move(*text));
+    }
+}
+
+// Every message for another node goes through locate, whose answers come in the order asked: so
+// messages between two devices keep their order whatever their type.
+void Hub::sendElsewhere(const std::string& deviceId, std::string text)
+{
+    cluster_->locate(deviceId, [this, deviceId, text = std::move(text)](std::optional<std::string> node) {
+        if (node) {
+            cluster_->send(*node, encodeClusterMessage(deviceId, text));
+        }
+    });
+}
+
+void Hub::fromCluster(std::string_view payload)
+{
+    const auto message = decodeClusterMessage(payload);
+    auto msg = message && jsonNestingDepth(message->text) <= kMaxNesting ? json::parse(message->text) : std::nullopt;
+    if (!msg || !msg->is_object() || !isDeviceId(json::stringField(*msg, "from"))) {
+        log::warn("Tavoro rendezvous: dropped a malformed message from another node");
+        return;
+    }
+    const auto connection = localConnectionOf(message->deviceId);
+    if (!connection) {
+        return;
+    }
+    const std::string type = json::stringField(*msg, "type");
+    if (type != "call_response" && type != "call_ack") {
+        sink_.sendText(*connection, message->text);
+        return;
+    }
+    answer(json::stringField(*msg, "from"), *msg, message->deviceId);
+    if (auto text = json::dump(*msg)) {
         sink_.sendText(*connection, std::move(*text));
     }
+}
+
+std::optional<ConnectionId> Hub::localConnectionOf(const std::string& deviceId) const
+{
+    const auto connection = directory_.connectionOf(deviceId);
+    if (!connection) {
+        return std::nullopt;
+    }
+    const auto it = connections_.find(*connection);
+    return it != connections_.end() && it->second.deviceId == deviceId ? connection : std::nullopt;
 }
 
 void Hub::reply(ConnectionId id, const Json& msg)

@@ -3,6 +3,7 @@
 #include "core/clock.h"
 #include "platform/secure_random.h"
 #include "server/call_relays.h"
+#include "server/cluster_link.h"
 #include "server/connection.h"
 #include "server/device_key_store.h"
 #include "server/directory.h"
@@ -16,6 +17,7 @@
 #include <deque>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace tavoro::server {
 
@@ -40,17 +42,25 @@ struct HubConfig {
 // messages go to the device their marker names. Calls and SMS code requests are rate-limited per
 // connection and per source address (memory for at most `maxTrackedAddresses` addresses).
 //
+// In a cluster (given a ClusterLink) the ID is bound only once the cluster grants it (what the connection
+// sends meanwhile waits, up to a limit), a claim the cluster refuses is refused like a second connection
+// on this server, and a message for a device connected to another node goes to that node, whose hub
+// delivers it (fromCluster); answers to a call get their relay on the caller's node, which made it.
+//
 // Runs on the signaling thread only: every method, and every call it makes into the sink, the SMS
-// gateway, the device key store and the relay allocator, happens there.
+// gateway, the device key store, the relay allocator and the cluster link, happens there.
 class Hub final : public ConnectionEvents {
 public:
     Hub(ConnectionSink& sink, RelayAllocator& relays, SmsGateway& sms, DeviceKeyStore& deviceKeys,
-        platform::SecureRandom& random, const core::Clock& clock, HubConfig config);
+        platform::SecureRandom& random, const core::Clock& clock, HubConfig config, ClusterLink* cluster = nullptr);
 
     void opened(ConnectionId id, const ConnectionInfo& info) override;
     void text(ConnectionId id, std::string_view text) override;
     void binary(ConnectionId id, const SharedBytes& bytes) override;
     void closed(ConnectionId id) override;
+
+    // A payload another node sent this one: delivered to the local device it names, if still here.
+    void fromCluster(std::string_view payload);
 
     // Housekeeping, about once a second: closes connections that never said "hello" and forgets
     // stale call relays and SMS codes.
@@ -66,19 +76,29 @@ private:
         core::SteadyTime openedAt;
         std::string deviceId; // empty until "hello"
         bool refused = false; // being closed: nothing more from it counts
+        bool claiming = false; // its ID awaits the cluster's grant
+        std::vector<std::string> waiting; // texts received while claiming, in order
     };
 
     void hello(ConnectionId id, Connection& connection, const Json& msg);
+    void claimed(ConnectionId id, const std::string& deviceId, const std::string& newKey, bool granted);
+    void bind(ConnectionId id, Connection& connection, const std::string& deviceId, const std::string& newKey);
     enum class Ownership { unclaimed, owner, stranger };
     Ownership ownershipOf(const std::string& deviceId, const std::string& key);
     void rememberKey(const std::string& deviceId, const std::string& key);
     void registerAlias(ConnectionId id, const std::string& deviceId, const Json& msg);
     void smsCodeRequest(ConnectionId id, const Connection& requester, const Json& msg);
     void call(ConnectionId id, const Connection& caller, Json& msg, const std::string& to);
+    void callElsewhere(ConnectionId id, const Connection& caller, Json msg, const std::string& to);
+    void prepareCall(const Connection& caller, Json& msg, const std::string& callee);
+    void replyOffline(ConnectionId id, const std::string& callerId, const std::string& to, const std::string& callId);
     bool withinCallRate(ConnectionId id, const Connection& caller);
     void answer(const std::string& calleeId, Json& msg, const std::string& to);
     std::optional<Json> allocateRelay(const Connection& caller);
     void deliver(const std::string& deviceId, Json& msg, const std::string& fromId);
+    void sendElsewhere(const std::string& deviceId, std::string text);
+    // The connection of a device bound here (not one still awaiting the cluster's grant).
+    std::optional<ConnectionId> localConnectionOf(const std::string& deviceId) const;
     void reply(ConnectionId id, const Json& msg);
     void replyError(ConnectionId id, const std::string& message);
     void refuse(ConnectionId id, const std::string& message, const std::string& logReason);
@@ -90,6 +110,7 @@ private:
     platform::SecureRandom& random_;
     const core::Clock& clock_;
     HubConfig config_;
+    ClusterLink* cluster_; // null: this server alone
     Directory directory_;
     SmsCodes smsCodes_;
     CallRelays callRelays_;

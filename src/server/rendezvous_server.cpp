@@ -2,8 +2,10 @@
 
 #include "core/asio_scheduler.h"
 #include "core/scheduler.h"
+#include "core/log.h"
 #include "platform/posix/system_random.h"
 #include "server/hub.h"
+#include "server/redis_cluster.h"
 #include "server/sqlite_device_key_store.h"
 #include "server/relay_service.h"
 #include "server/stun_service.h"
@@ -46,6 +48,23 @@ std::unique_ptr<DeviceKeyStore> openDeviceKeys(const std::filesystem::path& stat
     }
     return SqliteDeviceKeyStore::open(stateDir / "device_keys.sqlite3", error);
 }
+
+// 64 random bits in hex: distinct for every start of every node.
+std::string makeNodeId(platform::SecureRandom& random)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::uint8_t bytes[8];
+    random.fill(bytes);
+    std::string id;
+    for (std::uint8_t b : bytes) {
+        id += kHex[b >> 4];
+        id += kHex[b & 15];
+    }
+    return id;
+}
+
+// How long start() waits for Redis before serving all the same.
+constexpr auto kRedisWait = std::chrono::seconds(5);
 
 } // namespace
 
@@ -93,8 +112,16 @@ bool RendezvousServer::startSignaling(std::string& error)
     hubConfig.accessToken = config_.accessToken;
     hubConfig.publicHost = config_.publicHost;
     hubConfig.callRate = config_.callRate;
-    hub_ = std::make_unique<Hub>(*wss_, *relay_, sms_, *deviceKeys_, *random_, clock_, hubConfig);
     scheduler_ = std::make_unique<core::AsioScheduler>(signalingLoop_.executor());
+    if (config_.redis) {
+        nodeId_ = makeNodeId(*random_);
+        log::info("Tavoro rendezvous: node " + nodeId_ + " of the cluster on " + config_.redis->redacted());
+        cluster_ = std::make_unique<RedisCluster>(signalingLoop_.context(), *scheduler_, *config_.redis, nodeId_);
+    }
+    hub_ = std::make_unique<Hub>(*wss_, *relay_, sms_, *deviceKeys_, *random_, clock_, hubConfig, cluster_.get());
+    if (cluster_) {
+        joinCluster();
+    }
     return runOn(signalingLoop_, [&] {
         if (!wss_->listen(config_.identity, config_.listenAddress, config_.listenPort, *hub_, error)) {
             return false;
@@ -107,6 +134,20 @@ bool RendezvousServer::startSignaling(std::string& error)
     });
 }
 
+// Waits for the first word from Redis on both connections (connected, or the line saying why not)
+// before devices come.
+void RendezvousServer::joinCluster()
+{
+    auto settled = std::make_shared<std::promise<void>>();
+    auto waited = settled->get_future();
+    runOn(signalingLoop_, [&] {
+        cluster_->onSettled([settled] { settled->set_value(); });
+        cluster_->start([this](const std::string& payload) { hub_->fromCluster(payload); });
+        return true;
+    });
+    waited.wait_for(kRedisWait);
+}
+
 void RendezvousServer::stop()
 {
     if (!started_) {
@@ -117,9 +158,20 @@ void RendezvousServer::stop()
         auto closed = std::make_shared<std::promise<void>>();
         signalingLoop_.post([this, closed] {
             tick_.reset();
-            wss_->shutdown([closed] { closed->set_value(); });
+            wss_->shutdown([this, closed] {
+                // The IDs of the devices just closed are freed before the link goes.
+                if (cluster_) {
+                    cluster_->flush([closed] { closed->set_value(); });
+                } else {
+                    closed->set_value();
+                }
+            });
         });
         closed->get_future().wait_for(std::chrono::seconds(5));
+        runOn(signalingLoop_, [this] {
+            cluster_.reset();
+            return true;
+        });
     }
     signalingLoop_.stop();
     runOn(relayLoop_, [&] {

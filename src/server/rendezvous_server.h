@@ -23,6 +23,7 @@ namespace tavoro::server {
 
 class DeviceKeyStore;
 class Hub;
+class RedisCluster;
 class RelayService;
 class SmsGateway;
 class StunService;
@@ -51,8 +52,10 @@ struct ServerConfig {
 
 // The whole rendezvous server in one object, on two threads of its own: "rdv.signaling" runs the
 // TLS WebSocket endpoint and the hub (routing, device keys, aliases, SMS codes, relay allocation), "rdv.relay"
-// runs the UDP relay and the STUN responder. start() and stop() are called from one controlling
-// thread (the program's main thread, or a test); the getters from any thread after start().
+// runs the UDP relay and the STUN responder. With a Redis server in its configuration it is one node of
+// a cluster (RedisCluster, on "rdv.signaling" as well) under a node ID drawn afresh at each start.
+// start() and stop() are called from one controlling thread (the program's main thread, or a test);
+// the getters from any thread after start().
 class RendezvousServer {
 public:
     RendezvousServer(ServerConfig config, SmsGateway& sms);
@@ -69,9 +72,11 @@ public:
     std::uint16_t relayPort() const;
     std::uint16_t stunPort() const;
     std::string fingerprint() const; // SHA-256 of the certificate, lower-case hex
+    const std::string& nodeId() const { return nodeId_; } // empty without a cluster
 
 private:
     bool startSignaling(std::string& error);
+    void joinCluster();
 
     ServerConfig config_;
     SmsGateway& sms_;
@@ -83,6 +88,8 @@ private:
     std::unique_ptr<StunService> stun_;
     std::unique_ptr<WssServer> wss_;
     std::unique_ptr<DeviceKeyStore> deviceKeys_;
+    std::string nodeId_;
+    std::unique_ptr<RedisCluster> cluster_; // gone before hub_, which it calls
     std::unique_ptr<Hub> hub_;
     std::unique_ptr<core::AsioScheduler> scheduler_;
     std::unique_ptr<core::RepeatingTimer> tick_;
