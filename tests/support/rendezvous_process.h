@@ -24,12 +24,13 @@ inline std::vector<std::string> rendezvousArgs(const TempDir& state, const std::
     return {"--listen", listen, "--relay-port", "0", "--stun-port", "0", "--state-dir", state.path().string()};
 }
 
-// Starts the program (the tavoro-rendezvous binary at `program`) and reads its start-up lines, in the
-// order scripts read them.
-inline RendezvousProcess startRendezvous(const std::string& program, const std::vector<std::string>& args)
+// Starts the program (the tavoro-rendezvous binary at `program`, with extra "NAME=value" environment
+// entries) and reads its start-up lines, in the order scripts read them.
+inline RendezvousProcess startRendezvous(const std::string& program, const std::vector<std::string>& args,
+    const std::vector<std::string>& env = {})
 {
     RendezvousProcess server;
-    server.process = std::make_unique<ChildProcess>(program, args);
+    server.process = std::make_unique<ChildProcess>(program, args, env);
     const auto portAfter = [&](const std::string& prefix) {
         const auto text = server.process->readUntilPrefix(prefix);
         return text ? std::stoi(*text) : 0;
