@@ -1,5 +1,6 @@
 #include "server/hub.h"
 
+#include "core/log.h"
 #include "platform/fake/manual_clock.h"
 #include "platform/fake/sequence_random.h"
 #include "server/device_key_digest.h"
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
 namespace tavoro::server {
 namespace {
@@ -80,6 +82,44 @@ struct TableRelays final : RelayAllocator {
     std::uint16_t nextPort = 0;
 };
 
+// The other nodes of a cluster, answering when the test says so (as Redis answers later).
+struct FakeCluster final : ClusterLink {
+    void claim(const std::string& deviceId, std::function<void(bool)> done) override
+    {
+        claims.emplace_back(deviceId, std::move(done));
+    }
+    void release(const std::string& deviceId) override { released.push_back(deviceId); }
+    void locate(const std::string& deviceId, std::function<void(std::optional<std::string>)> done) override
+    {
+        lookups.emplace_back(deviceId, std::move(done));
+    }
+    void send(const std::string& node, std::string payload) override { sent.emplace_back(node, std::move(payload)); }
+
+    void answerClaim(const std::string& deviceId, bool granted)
+    {
+        auto it = std::find_if(claims.begin(), claims.end(), [&](const auto& c) { return c.first == deviceId; });
+        ASSERT_NE(it, claims.end()) << deviceId;
+        auto done = std::move(it->second);
+        claims.erase(it);
+        done(granted);
+    }
+    void answerLookups()
+    {
+        for (auto& [deviceId, done] : std::exchange(lookups, {})) {
+            auto holder = nodes.find(deviceId);
+            done(holder == nodes.end() ? std::nullopt : std::optional(holder->second));
+        }
+    }
+    // The message a payload sent to another node carries.
+    static json messageOf(const std::string& payload) { return json::parse(payload.substr(10)); }
+
+    std::map<std::string, std::string> nodes; // device ID -> the other node holding it
+    std::vector<std::pair<std::string, std::function<void(bool)>>> claims;
+    std::vector<std::pair<std::string, std::function<void(std::optional<std::string>)>>> lookups;
+    std::vector<std::string> released;
+    std::vector<std::pair<std::string, std::string>> sent;
+};
+
 struct RecordingSms final : SmsGateway {
     void sendCode(const std::string& phone, const std::string& code) override { sent.emplace_back(phone, code); }
     std::vector<std::pair<std::string, std::string>> sent;
@@ -99,7 +139,7 @@ protected:
     Hub& hub()
     {
         if (!hub_) {
-            hub_ = std::make_unique<Hub>(sink, *allocator, sms, deviceKeys, random, clock, config);
+            hub_ = std::make_unique<Hub>(sink, *allocator, sms, deviceKeys, random, clock, config, cluster);
         }
         return *hub_;
     }
@@ -138,6 +178,7 @@ protected:
     RecordingSms sms;
     MemoryDeviceKeyStore deviceKeys;
     HubConfig config;
+    ClusterLink* cluster = nullptr; // the one the hub is made with
 
 private:
     std::unique_ptr<Hub> hub_;
@@ -573,6 +614,65 @@ TEST_F(HubTest, BinaryRelayNeedsTheMarkerAnOnlineTargetAndABoundSender)
     EXPECT_EQ(std::string(delivered.begin() + 1, delivered.begin() + 10), kIdA) << "names the sender";
     std::copy(kIdB.begin(), kIdB.end(), delivered.begin() + 1);
     EXPECT_EQ(delivered, *good) << "the frame itself unchanged";
+}
+
+TEST_F(HubTest, InAClusterAnIdCountsOnceGrantedAndWhatCameMeanwhileFollowsInOrderToOtherNodes)
+{
+    FakeCluster nodes;
+    nodes.nodes[kIdB] = "node-b";
+    cluster = &nodes;
+    online(kA, kIdA);
+    send(kA, {{"type", "push_msg"}, {"to", kIdB}, {"seq", 1}});
+    send(kA, {{"type", "push_msg"}, {"to", kIdB}, {"seq", 2}});
+    online(kC, kIdC);
+    EXPECT_TRUE(nodes.lookups.empty()) << "nothing counts before the grant";
+
+    nodes.answerClaim(kIdA, true);
+    send(kA, {{"type", "push_msg"}, {"to", kIdC}});
+    nodes.answerLookups();
+    EXPECT_TRUE(sink.to(kC).empty()) << "a device awaiting its grant gets nothing";
+    ASSERT_EQ(nodes.sent.size(), 2u);
+    for (int seq : {1, 2}) {
+        EXPECT_EQ(nodes.sent[seq - 1].first, "node-b");
+        EXPECT_EQ(nodes.sent[seq - 1].second.substr(0, 10), kIdB + " ");
+        EXPECT_EQ(FakeCluster::messageOf(nodes.sent[seq - 1].second),
+            (json{{"type", "push_msg"}, {"to", kIdB}, {"seq", seq}, {"from", kIdA}}));
+    }
+
+    nodes.answerClaim(kIdC, false);
+    EXPECT_EQ(lastTo(kC)["err"]["message"], "该设备 ID 已在其他连接上在线");
+    EXPECT_TRUE(sink.wasClosed(kC));
+    hub().closed(kC);
+    EXPECT_EQ(nodes.released, std::vector<std::string>{kIdC}) << "a refused claim is released too (if ours)";
+}
+
+TEST_F(HubTest, InAClusterTheCallersNodeMakesTheRelayAndGivesItToTheAnswerComingBack)
+{
+    FakeCluster nodes;
+    nodes.nodes[kIdB] = "node-b";
+    cluster = &nodes;
+    online(kA, kIdA);
+    nodes.answerClaim(kIdA, true);
+    send(kA, {{"type", "call"}, {"to", kIdC}, {"call_id", "1"}});
+    nodes.answerLookups();
+    EXPECT_EQ(lastTo(kA)["reason"], "对方不在线");
+    EXPECT_TRUE(relays.allocations.empty()) << "no relay for a device on no node";
+
+    send(kA, {{"type", "call"}, {"to", kIdB}, {"call_id", "2"}});
+    nodes.answerLookups();
+    ASSERT_EQ(nodes.sent.size(), 1u);
+    const json relay = FakeCluster::messageOf(nodes.sent[0].second)["relay"];
+    ASSERT_TRUE(relay.is_object());
+
+    log::Capture log;
+    const json answer = {{"type", "call_response"}, {"to", kIdA}, {"from", kIdB}, {"call_id", "2"}, {"accepted", true},
+        {"relay", {{"host", "203.0.113.9"}, {"port", 9}, {"token", "forged"}}}};
+    for (const std::string& payload : {kIdA + "{}", kIdA + " [1]", kIdA + " {\"type\":\"x\"}"}) {
+        hub().fromCluster(payload);
+    }
+    EXPECT_EQ(log.count("Tavoro rendezvous: dropped a malformed message from another node"), 3u);
+    hub().fromCluster(kIdA + " " + answer.dump());
+    EXPECT_EQ(lastTo(kA)["relay"], relay);
 }
 
 } // namespace
