@@ -6,16 +6,19 @@
 
 namespace tavoro::server {
 
-// A text message on its way from one node of the cluster to the node its destination is connected to:
-// the destination's nine-digit device ID, one space, then the message exactly as the destination is to
-// receive it ("from" already stamped by the sender's node). Pure logic.
+// A message on its way from one node of the cluster to the node its destination is connected to: the
+// destination's nine-digit device ID, one separator byte, then the message exactly as the destination is
+// to receive it (the sender already stamped in it by the sender's node). The separator tells the kind:
+// ' ' a text message, ':' a binary one. Pure logic.
 struct ClusterMessage {
+    enum class Kind { text, binary };
+    Kind kind = Kind::text;
     std::string deviceId;
-    std::string text;
+    std::string body;
 };
 
-std::string encodeClusterMessage(const std::string& deviceId, std::string_view text);
-// Nothing when the payload does not have that shape (the text itself is not checked here).
+std::string encodeClusterMessage(ClusterMessage::Kind kind, const std::string& deviceId, std::string_view body);
+// Nothing when the payload does not have that shape (the body itself is not checked here).
 std::optional<ClusterMessage> decodeClusterMessage(std::string_view payload);
 
 } // namespace tavoro::server

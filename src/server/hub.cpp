@@ -144,11 +144,18 @@ void Hub::binary(ConnectionId id, const SharedBytes& bytes)
     if (!relay || !isDeviceId(relay->peer)) {
         return;
     }
-    if (auto connection = localConnectionOf(std::string(relay->peer))) {
-        // The receiver learns who sent the frame: the ID bytes name the sender on delivery.
-        auto stamped = std::make_shared<std::vector<std::uint8_t>>(*bytes);
-        std::copy_n(it->second.deviceId.begin(), protocol::relayIdSize, stamped->begin() + 1);
+    const std::string to(relay->peer);
+    const auto connection = localConnectionOf(to);
+    if (!connection && !cluster_) {
+        return;
+    }
+    // The receiver learns who sent the frame: the ID bytes name the sender on delivery.
+    auto stamped = std::make_shared<std::vector<std::uint8_t>>(*bytes);
+    std::copy_n(it->second.deviceId.begin(), protocol::relayIdSize, stamped->begin() + 1);
+    if (connection) {
         sink_.sendBinary(*connection, std::move(stamped));
+    } else {
+        sendElsewhere({ClusterMessage::Kind::binary, to, std::string(stamped->begin(), stamped->end())});
     }
 }
 
@@ -323,7 +330,7 @@ void Hub::callElsewhere(ConnectionId id, const Connection& caller, Json msg, con
         prepareCall(caller, msg, to);
         msg["from"] = caller.deviceId;
         if (auto text = json::dump(msg)) {
-            cluster_->send(*node, encodeClusterMessage(to, *text));
+            cluster_->send(*node, encodeClusterMessage(ClusterMessage::Kind::text, to, *text));
         }
     });
 }
@@ -394,17 +401,18 @@ void Hub::deliver(const std::string& deviceId, Json& msg, const std::string& fro
     if (connection) {
         sink_.sendText(*connection, std::move(*text));
     } else {
-        sendElsewhere(deviceId, std::move(*text));
+        sendElsewhere({ClusterMessage::Kind::text, deviceId, std::move(*text)});
     }
 }
 
 // Every message for another node goes through locate, whose answers come in the order asked: so
 // messages between two devices keep their order whatever their type.
-void Hub::sendElsewhere(const std::string& deviceId, std::string text)
+void Hub::sendElsewhere(ClusterMessage message)
 {
-    cluster_->locate(deviceId, [this, deviceId, text = std::move(text)](std::optional<std::string> node) {
+    const std::string deviceId = message.deviceId;
+    cluster_->locate(deviceId, [this, message = std::move(message)](std::optional<std::string> node) {
         if (node) {
-            cluster_->send(*node, encodeClusterMessage(deviceId, text));
+            cluster_->send(*node, encodeClusterMessage(message.kind, message.deviceId, message.body));
         }
     });
 }
@@ -412,24 +420,46 @@ void Hub::sendElsewhere(const std::string& deviceId, std::string text)
 void Hub::fromCluster(std::string_view payload)
 {
     const auto message = decodeClusterMessage(payload);
-    auto msg = message && jsonNestingDepth(message->text) <= kMaxNesting ? json::parse(message->text) : std::nullopt;
-    if (!msg || !msg->is_object() || !isDeviceId(json::stringField(*msg, "from"))) {
+    const bool delivered = message
+        && (message->kind == ClusterMessage::Kind::text ? textFromCluster(*message) : binaryFromCluster(*message));
+    if (!delivered) {
         log::warn("Tavoro rendezvous: dropped a malformed message from another node");
-        return;
     }
-    const auto connection = localConnectionOf(message->deviceId);
+}
+
+bool Hub::textFromCluster(const ClusterMessage& message)
+{
+    auto msg = jsonNestingDepth(message.body) <= kMaxNesting ? json::parse(message.body) : std::nullopt;
+    if (!msg || !msg->is_object() || !isDeviceId(json::stringField(*msg, "from"))) {
+        return false;
+    }
+    const auto connection = localConnectionOf(message.deviceId);
     if (!connection) {
-        return;
+        return true;
     }
     const std::string type = json::stringField(*msg, "type");
     if (type != "call_response" && type != "call_ack") {
-        sink_.sendText(*connection, message->text);
-        return;
+        sink_.sendText(*connection, message.body);
+        return true;
     }
-    answer(json::stringField(*msg, "from"), *msg, message->deviceId);
+    answer(json::stringField(*msg, "from"), *msg, message.deviceId);
     if (auto text = json::dump(*msg)) {
         sink_.sendText(*connection, std::move(*text));
     }
+    return true;
+}
+
+bool Hub::binaryFromCluster(const ClusterMessage& message)
+{
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>(message.body.begin(), message.body.end());
+    const auto relay = protocol::parseRelayMessage(*bytes);
+    if (!relay || !isDeviceId(relay->peer)) {
+        return false;
+    }
+    if (const auto connection = localConnectionOf(message.deviceId)) {
+        sink_.sendBinary(*connection, std::move(bytes));
+    }
+    return true;
 }
 
 std::optional<ConnectionId> Hub::localConnectionOf(const std::string& deviceId) const

@@ -4,6 +4,7 @@
 #include "platform/secure_random.h"
 #include "server/call_relays.h"
 #include "server/cluster_link.h"
+#include "server/cluster_message.h"
 #include "server/connection.h"
 #include "server/device_key_store.h"
 #include "server/directory.h"
@@ -59,7 +60,8 @@ public:
     void binary(ConnectionId id, const SharedBytes& bytes) override;
     void closed(ConnectionId id) override;
 
-    // A payload another node sent this one: delivered to the local device it names, if still here.
+    // A payload another node sent this one (a ClusterMessage): delivered to the local device it names,
+    // if still here; a malformed one is dropped with a log line.
     void fromCluster(std::string_view payload);
 
     // Housekeeping, about once a second: closes connections that never said "hello" and forgets
@@ -96,7 +98,10 @@ private:
     void answer(const std::string& calleeId, Json& msg, const std::string& to);
     std::optional<Json> allocateRelay(const Connection& caller);
     void deliver(const std::string& deviceId, Json& msg, const std::string& fromId);
-    void sendElsewhere(const std::string& deviceId, std::string text);
+    void sendElsewhere(ClusterMessage message);
+    // False when the message is malformed.
+    bool textFromCluster(const ClusterMessage& message);
+    bool binaryFromCluster(const ClusterMessage& message);
     // The connection of a device bound here (not one still awaiting the cluster's grant).
     std::optional<ConnectionId> localConnectionOf(const std::string& deviceId) const;
     void reply(ConnectionId id, const Json& msg);

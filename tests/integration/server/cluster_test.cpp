@@ -70,7 +70,7 @@ protected:
     std::unique_ptr<RendezvousServer> nodes[2];
 };
 
-TEST_F(ClusterTest, MessagesAndCallsReachADeviceOnTheOtherNodeInOrderAndOfflineMeansOnNoNode)
+TEST_F(ClusterTest, MessagesBinaryMessagesAndCallsReachADeviceOnTheOtherNodeInOrderAndOfflineMeansOnNoNode)
 {
     auto alice = online(0, kAlice);
     auto bob = online(1, kBob);
@@ -82,6 +82,15 @@ TEST_F(ClusterTest, MessagesAndCallsReachADeviceOnTheOtherNodeInOrderAndOfflineM
         ASSERT_TRUE(received) << seq;
         EXPECT_EQ(*received, (json{{"type", "push_msg"}, {"to", kBob}, {"from", kAlice}, {"seq", seq}}));
     }
+
+    // A binary relay message names its destination, and arrives naming its sender there.
+    const std::vector<std::uint8_t> body = {0x00, 0xFE, 0x20, 0x0A};
+    std::vector<std::uint8_t> frame = {0xFE};
+    frame.insert(frame.end(), kBob.begin(), kBob.end());
+    frame.insert(frame.end(), body.begin(), body.end());
+    alice->sendBinary(frame);
+    std::copy(kAlice.begin(), kAlice.end(), frame.begin() + 1);
+    EXPECT_EQ(bob->nextBinary(), frame);
 
     // The caller's node makes the relay; the answer crossing back gets the same one there.
     alice->sendJson({{"type", "call"}, {"to", kBob}, {"call_id", "7"}, {"sms_verified", true}});
@@ -131,7 +140,8 @@ TEST_F(ClusterTest, MalformedPayloadsOnANodesChannelAreDroppedWithOneLineEach)
     log::Capture log;
     const std::string channel = "tavoro:node:" + nodes[1]->nodeId();
     const std::vector<std::string> junk = {"", "junk", kBob + "{}", "12345678 {}", kBob + " {not json",
-        kBob + " [1]", kBob + R"( {"type":"push_msg"})", kBob + R"( {"from":"x"})"};
+        kBob + " [1]", kBob + R"( {"type":"push_msg"})", kBob + R"( {"from":"x"})", kBob + ":" + kAlice + "x",
+        kBob + ":\xFE" + kAlice};
     for (const auto& payload : junk) {
         publish(channel, payload);
     }
