@@ -427,6 +427,13 @@ void Hub::fromCluster(std::string_view payload)
     }
 }
 
+void Hub::lostToCluster(const std::string& deviceId)
+{
+    if (const auto connection = localConnectionOf(deviceId); connection && !connections_[*connection].refused) {
+        refuse(*connection, kIdTaken, "device " + deviceId + " is online on another node");
+    }
+}
+
 bool Hub::textFromCluster(const ClusterMessage& message)
 {
     auto msg = jsonNestingDepth(message.body) <= kMaxNesting ? json::parse(message.body) : std::nullopt;

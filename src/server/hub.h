@@ -64,6 +64,10 @@ public:
     // if still here; a malformed one is dropped with a log line.
     void fromCluster(std::string_view payload);
 
+    // The cluster found deviceId, bound here, held by another node: its connection here is closed
+    // like a second connection for an ID.
+    void lostToCluster(const std::string& deviceId);
+
     // Housekeeping, about once a second: closes connections that never said "hello" and forgets
     // stale call relays and SMS codes.
     void tick();

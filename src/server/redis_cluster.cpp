@@ -1,7 +1,5 @@
 #include "server/redis_cluster.h"
 
-#include "core/log.h"
-
 #include <utility>
 
 namespace tavoro::server {
@@ -90,9 +88,9 @@ void RedisCluster::renew()
     const auto lease = std::to_string(options_.lease.count());
     for (const auto& deviceId : held_) {
         commands_.command({"EVAL", kClaimScript, "1", deviceKey(deviceId), nodeId_, lease},
-            [deviceId](const RedisReply& reply) {
-                if (!reply.isError() && reply.integer == 0) {
-                    log::warn("Tavoro rendezvous: device " + deviceId + " is held by another node as well");
+            [this, deviceId](const RedisReply& reply) {
+                if (!reply.isError() && reply.integer == 0 && held_.contains(deviceId) && onLost_) {
+                    onLost_(deviceId);
                 }
             });
     }

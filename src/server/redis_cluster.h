@@ -35,6 +35,9 @@ public:
     RedisCluster(boost::asio::io_context& io, core::Scheduler& scheduler, const redis::RedisUrl& url,
         std::string nodeId, RedisClusterOptions options = {});
 
+    // Called when a renewal finds a device ID held here taken by another node (possible after Redis was
+    // out of reach, when claims are granted without it). Set before start().
+    void onLost(std::function<void(const std::string& deviceId)> callback) { onLost_ = std::move(callback); }
     // Runs once, when both connections (commands, and the channel's) have connected or failed once.
     // Set before start().
     void onSettled(std::function<void()> callback) { onSettled_ = std::move(callback); }
@@ -59,6 +62,7 @@ private:
     redis::RedisConnection commands_;
     redis::RedisSubscriber subscriber_;
     std::function<void()> onSettled_;
+    std::function<void(const std::string&)> onLost_;
     bool commandsSettled_ = false;
     bool subscriberSettled_ = false;
     std::set<std::string> held_; // claimed here and not released: what renew() keeps alive

@@ -116,7 +116,8 @@ bool RendezvousServer::startSignaling(std::string& error)
     if (config_.redis) {
         nodeId_ = makeNodeId(*random_);
         log::info("Tavoro rendezvous: node " + nodeId_ + " of the cluster on " + config_.redis->redacted());
-        cluster_ = std::make_unique<RedisCluster>(signalingLoop_.context(), *scheduler_, *config_.redis, nodeId_);
+        cluster_ = std::make_unique<RedisCluster>(signalingLoop_.context(), *scheduler_, *config_.redis, nodeId_,
+            RedisClusterOptions{config_.clusterLease, config_.clusterRenewal});
     }
     hub_ = std::make_unique<Hub>(*wss_, *relay_, sms_, *deviceKeys_, *random_, clock_, hubConfig, cluster_.get());
     if (cluster_) {
@@ -142,6 +143,7 @@ void RendezvousServer::joinCluster()
     auto waited = settled->get_future();
     runOn(signalingLoop_, [&] {
         cluster_->onSettled([settled] { settled->set_value(); });
+        cluster_->onLost([this](const std::string& deviceId) { hub_->lostToCluster(deviceId); });
         cluster_->start([this](const std::string& payload) { hub_->fromCluster(payload); });
         return true;
     });

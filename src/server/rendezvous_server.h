@@ -7,6 +7,7 @@
 #include "server/redis/redis_url.h"
 #include "tls/certificate.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -48,6 +49,8 @@ struct ServerConfig {
     std::filesystem::path stateDir;
     // The Redis server a cluster of rendezvous servers shares; absent: this server alone.
     std::optional<redis::RedisUrl> redis;
+    std::chrono::milliseconds clusterLease{15'000};  // how long a device ID stays held without renewal
+    std::chrono::milliseconds clusterRenewal{5'000}; // how often a node renews the IDs it holds
 };
 
 // The whole rendezvous server in one object, on two threads of its own: "rdv.signaling" runs the

@@ -37,6 +37,7 @@ protected:
             config.stunPort = 0;
             config.identity = *tls::makeSelfSigned("cluster-test");
             config.redis = redis::parseRedisUrl(redis.url());
+            config.clusterRenewal = 100ms;
             node = std::make_unique<RendezvousServer>(config, sms);
             std::string error;
             ASSERT_TRUE(node->start(error)) << error;
@@ -57,11 +58,17 @@ protected:
         return client;
     }
 
-    void publish(const std::string& channel, const std::string& payload)
+    // The first line of redis-cli's answer.
+    std::string redisCommand(const std::vector<std::string>& command)
     {
-        test::ChildProcess cli("/usr/bin/redis-cli", {"-p", std::to_string(redis.port()), "PUBLISH", channel, payload});
-        ASSERT_EQ(cli.waitExit(), 0);
+        std::vector<std::string> args = {"-p", std::to_string(redis.port())};
+        args.insert(args.end(), command.begin(), command.end());
+        test::ChildProcess cli("/usr/bin/redis-cli", args);
+        EXPECT_EQ(cli.waitExit(), 0) << command.front();
+        const auto lines = cli.stdoutLines();
+        return lines.empty() ? std::string() : lines.front();
     }
+    void publish(const std::string& channel, const std::string& payload) { redisCommand({"PUBLISH", channel, payload}); }
 
     test::RedisProcess redis;
     test::TempDir state;
@@ -131,6 +138,24 @@ TEST_F(ClusterTest, AnIdOnlineOnOneNodeIsRefusedOnTheOtherUntilItsConnectionClos
         again = connect(1);
         return again && again->hello(kAlice);
     }, 3s));
+}
+
+TEST_F(ClusterTest, LeasesAreTakenAgainAfterARedisRestartAndAnIdFoundTakenElsewhereIsGivenUp)
+{
+    auto alice = online(0, kAlice);
+    redis.stop();
+    ASSERT_TRUE(redis.restart());
+    // The restarted server holds nothing until the renewal puts alice's lease back.
+    ASSERT_TRUE(test::waitFor([&] { return redisCommand({"GET", "tavoro:device:" + kAlice}) == nodes[0]->nodeId(); }, 5s));
+    auto thief = connect(1);
+    ASSERT_TRUE(thief);
+    EXPECT_FALSE(thief->hello(kAlice));
+
+    redisCommand({"SET", "tavoro:device:" + kAlice, "another-node"});
+    auto refusal = alice->nextOfType("error");
+    ASSERT_TRUE(refusal);
+    EXPECT_EQ((*refusal)["err"]["message"], "该设备 ID 已在其他连接上在线");
+    EXPECT_TRUE(alice->waitClosed().has_value());
 }
 
 TEST_F(ClusterTest, MalformedPayloadsOnANodesChannelAreDroppedWithOneLineEach)
