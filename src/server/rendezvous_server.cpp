@@ -1,8 +1,8 @@
 #include "server/rendezvous_server.h"
 
 #include "core/asio_scheduler.h"
-#include "core/scheduler.h"
 #include "core/log.h"
+#include "core/scheduler.h"
 #include "platform/posix/system_random.h"
 #include "server/hub.h"
 #include "server/redis_cluster.h"

@@ -120,7 +120,7 @@ TEST_F(ClusterTest, MessagesBinaryMessagesAndCallsReachADeviceOnTheOtherNodeInOr
     EXPECT_EQ((*offline)["call_id"], "8");
 }
 
-TEST_F(ClusterTest, AnIdOnlineOnOneNodeIsRefusedOnTheOtherUntilItsConnectionCloses)
+TEST_F(ClusterTest, AnIdOnlineOnOneNodeIsRefusedOnTheOtherUntilItsConnectionOrItsNodeCloses)
 {
     auto alice = online(0, kAlice);
     auto thief = connect(1);
@@ -138,6 +138,9 @@ TEST_F(ClusterTest, AnIdOnlineOnOneNodeIsRefusedOnTheOtherUntilItsConnectionClos
         again = connect(1);
         return again && again->hello(kAlice);
     }, 3s));
+
+    nodes[1]->stop();
+    EXPECT_TRUE(online(0, kBob)) << "a node that stops frees its IDs before it goes";
 }
 
 TEST_F(ClusterTest, LeasesAreTakenAgainAfterARedisRestartAndAnIdFoundTakenElsewhereIsGivenUp)
