@@ -7,13 +7,21 @@ namespace {
 
 using redis::RedisReply;
 
-// KEYS[1] the device's key, ARGV[1] this node, ARGV[2] the lease in ms. 1 when this node holds it now.
-constexpr const char* kClaimScript = R"(local holder = redis.call('GET', KEYS[1])
-if holder == false or holder == ARGV[1] then
-  redis.call('SET', KEYS[1], ARGV[1], 'PX', ARGV[2])
-  return 1
+// KEYS the devices' keys, ARGV[1] this node, ARGV[2] the lease in ms. Returns the positions (from 1)
+// of the keys another node holds; this node holds all others now.
+constexpr const char* kClaimScript = R"(local taken = {}
+for i, key in ipairs(KEYS) do
+  local holder = redis.call('GET', key)
+  if holder == false or holder == ARGV[1] then
+    redis.call('SET', key, ARGV[1], 'PX', ARGV[2])
+  else
+    taken[#taken + 1] = i
+  end
 end
-return 0)";
+return taken)";
+
+// Renewals go in commands of this many IDs, so that many devices do not mean many commands in flight.
+constexpr std::size_t kRenewalBatch = 500;
 
 // KEYS[1] the device's key, ARGV[1] this node.
 constexpr const char* kReleaseScript = R"(if redis.call('GET', KEYS[1]) == ARGV[1] then
@@ -61,7 +69,7 @@ void RedisCluster::claim(const std::string& deviceId, std::function<void(bool gr
 {
     held_.insert(deviceId);
     commands_.command({"EVAL", kClaimScript, "1", deviceKey(deviceId), nodeId_, std::to_string(options_.lease.count())},
-        [done = std::move(done)](const RedisReply& reply) { done(reply.isError() || reply.integer == 1); });
+        [done = std::move(done)](const RedisReply& reply) { done(reply.isError() || reply.elements.empty()); });
 }
 
 void RedisCluster::release(const std::string& deviceId)
@@ -85,15 +93,34 @@ void RedisCluster::send(const std::string& node, std::string payload)
 
 void RedisCluster::renew()
 {
-    const auto lease = std::to_string(options_.lease.count());
-    for (const auto& deviceId : held_) {
-        commands_.command({"EVAL", kClaimScript, "1", deviceKey(deviceId), nodeId_, lease},
-            [this, deviceId](const RedisReply& reply) {
-                if (!reply.isError() && reply.integer == 0 && held_.contains(deviceId) && onLost_) {
-                    onLost_(deviceId);
-                }
-            });
+    for (auto next = held_.begin(); next != held_.end();) {
+        std::vector<std::string> batch;
+        for (; next != held_.end() && batch.size() < kRenewalBatch; ++next) {
+            batch.push_back(*next);
+        }
+        renewBatch(std::move(batch));
     }
+}
+
+void RedisCluster::renewBatch(std::vector<std::string> deviceIds)
+{
+    std::vector<std::string> args{"EVAL", kClaimScript, std::to_string(deviceIds.size())};
+    for (const auto& deviceId : deviceIds) {
+        args.push_back(deviceKey(deviceId));
+    }
+    args.push_back(nodeId_);
+    args.push_back(std::to_string(options_.lease.count()));
+    commands_.command(args, [this, deviceIds = std::move(deviceIds)](const RedisReply& reply) {
+        for (const auto& taken : reply.elements) {
+            if (taken.integer < 1 || static_cast<std::size_t>(taken.integer) > deviceIds.size()) {
+                continue;
+            }
+            const auto& deviceId = deviceIds[static_cast<std::size_t>(taken.integer) - 1];
+            if (held_.contains(deviceId) && onLost_) {
+                onLost_(deviceId);
+            }
+        }
+    });
 }
 
 } // namespace tavoro::server

@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace tavoro::server {
 
@@ -55,6 +56,7 @@ public:
 
 private:
     void renew();
+    void renewBatch(std::vector<std::string> deviceIds);
     void settle(bool& which);
 
     std::string nodeId_;
