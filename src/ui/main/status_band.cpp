@@ -20,6 +20,8 @@ StatusBand::StatusBand(app::RemoteController& controller, QWidget* parent) : QWi
         row->addWidget(label);
     }
     status_->setStyleSheet("color: #37474f; border-left: 1px solid #b0bec5; padding-left: 14px;");
+    // A long status line gives way; the window never squeezes the cards or the band's other parts for it.
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     row->addWidget(status_, 1);
 
     auto sessions = [this](const auto&) { showSessions(); };
