@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <thread>
 
 namespace tavoro::bench {
@@ -72,13 +73,20 @@ int benchConnections(int count)
     return failed == 0 ? 0 : 1;
 }
 
+namespace {
+
+struct RoutingFigures {
+    double messagesPerSecond = 0;
+    double serverCpu = 0; // in cores
+    double clientCpu = 0; // this process, the load generator, in cores
+};
+
 // Each pair keeps a window of messages in flight: every message a client receives makes it send one
 // back to its partner, so the server routes continuously in both directions.
-int benchRouting(int pairs, int seconds)
+std::optional<RoutingFigures> routeThrough(int threads, int pairs, int seconds)
 {
-    raiseFileLimit();
     test::TempDir state;
-    const auto server = startRendezvous(state);
+    const auto server = startRendezvous(state, {"--threads", std::to_string(threads)});
     core::EventLoopThread loops[2] = {core::EventLoopThread("bench.clients1"), core::EventLoopThread("bench.clients2")};
     constexpr int kWindow = 16;
 
@@ -113,7 +121,7 @@ int benchRouting(int pairs, int seconds)
         self.client = test::WssTestClient::connect(loops[(i / 2) % 2], options).client;
         if (!self.client) {
             std::cerr << "connect failed\n";
-            return 1;
+            return std::nullopt;
         }
         self.client->sendJson({{"type", "hello"}, {"device_id", deviceId(i)}, {"token", "qxm"}});
         self.client->sendJson({{"type", "hello_probe"}, {"to", deviceId(i)}});
@@ -131,17 +139,41 @@ int benchRouting(int pairs, int seconds)
     std::this_thread::sleep_for(std::chrono::seconds(1)); // warm-up
     const long startCount = received;
     const double startCpu = processCpuSeconds(server.process->pid());
+    const double startClientCpu = processCpuSeconds(::getpid());
     const auto start = Clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     const long routed = received - startCount;
     const double elapsed = secondsSince(start);
-    const double serverCpu = processCpuSeconds(server.process->pid()) - startCpu;
+    RoutingFigures figures;
+    figures.messagesPerSecond = static_cast<double>(routed) / elapsed;
+    figures.serverCpu = (processCpuSeconds(server.process->pid()) - startCpu) / elapsed;
+    figures.clientCpu = (processCpuSeconds(::getpid()) - startClientCpu) / elapsed;
     running = false;
-    std::cout << "routing: " << pairs << " pairs, window " << kWindow << " per pair, " << peers[0]->message.size()
-              << "-byte messages\n"
-              << "routed " << routed << " messages in " << elapsed << " s: " << static_cast<long>(routed / elapsed)
-              << " messages/s; server CPU " << 100.0 * serverCpu / elapsed << " % of one core\n";
+    std::cout << "routing with --threads " << threads << ": " << pairs << " pairs, window " << kWindow << " per pair, "
+              << peers[0]->message.size() << "-byte messages\n"
+              << "  routed " << routed << " messages in " << elapsed << " s: "
+              << static_cast<long>(figures.messagesPerSecond) << " messages/s; server CPU "
+              << 100.0 * figures.serverCpu << " % of one core, load generator CPU " << 100.0 * figures.clientCpu
+              << " % of one core" << std::endl;
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    return figures;
+}
+
+} // namespace
+
+// The same load against one serving thread and against two, one after the other.
+int benchRouting(int pairs, int seconds)
+{
+    raiseFileLimit();
+    printLoad();
+    const auto one = routeThrough(1, pairs, seconds);
+    const auto two = one ? routeThrough(2, pairs, seconds) : std::nullopt;
+    if (!two) {
+        return 1;
+    }
+    std::cout << "2 threads / 1 thread: " << two->messagesPerSecond / one->messagesPerSecond << " x the messages/s ("
+              << static_cast<long>(one->messagesPerSecond) << " -> " << static_cast<long>(two->messagesPerSecond)
+              << ")\n";
     return 0;
 }
 

@@ -7,6 +7,7 @@ AddressLimit::Slot::~Slot()
     if (!counts_) {
         return;
     }
+    std::lock_guard lock(counts_->mutex);
     auto it = counts_->perAddress.find(address_);
     if (it != counts_->perAddress.end() && --it->second == 0) {
         counts_->perAddress.erase(it);
@@ -18,6 +19,7 @@ std::optional<AddressLimit::Slot> AddressLimit::take(const std::string& address)
     if (perAddress_ == 0) {
         return std::nullopt;
     }
+    std::lock_guard lock(counts_->mutex);
     std::size_t& count = counts_->perAddress[address];
     if (count >= perAddress_) {
         return std::nullopt;
@@ -28,6 +30,7 @@ std::optional<AddressLimit::Slot> AddressLimit::take(const std::string& address)
 
 std::size_t AddressLimit::connectionsFrom(const std::string& address) const
 {
+    std::lock_guard lock(counts_->mutex);
     auto it = counts_->perAddress.find(address);
     return it == counts_->perAddress.end() ? 0 : it->second;
 }

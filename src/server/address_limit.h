@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -10,10 +11,13 @@ namespace tavoro::server {
 
 // Counts the connections of each source address so that one address cannot hold every descriptor
 // of the server. A connection holds a Slot from accept to the closing of its socket; the count is
-// kept in shared state, so slots may outlive the AddressLimit. Pure logic, one thread.
+// kept in shared state, so slots may outlive the AddressLimit. Pure logic; any thread may take a slot,
+// read a count or let a slot go (a connection's slot goes on the thread that serves it): Counts::mutex
+// guards the counts.
 class AddressLimit {
     struct Counts {
-        std::unordered_map<std::string, std::size_t> perAddress;
+        std::mutex mutex;
+        std::unordered_map<std::string, std::size_t> perAddress; // guarded by mutex
     };
 
 public:

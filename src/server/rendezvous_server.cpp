@@ -107,7 +107,12 @@ bool RendezvousServer::startSignaling(std::string& error)
     }
     WssLimits limits;
     limits.maxPerAddress = config_.maxPerAddress;
-    wss_ = std::make_unique<WssServer>(signalingLoop_.context(), limits);
+    WssServer::Contexts serving{signalingLoop_.context()};
+    for (std::size_t i = 1; i < config_.threads; ++i) {
+        servingLoops_.push_back(std::make_unique<core::EventLoopThread>("rdv.serve." + std::to_string(i)));
+        serving.emplace_back(servingLoops_.back()->context());
+    }
+    wss_ = std::make_unique<WssServer>(signalingLoop_.context(), std::move(serving), limits);
     HubConfig hubConfig;
     hubConfig.accessToken = config_.accessToken;
     hubConfig.publicHost = config_.publicHost;
@@ -174,6 +179,9 @@ void RendezvousServer::stop()
             cluster_.reset();
             return true;
         });
+    }
+    for (auto& loop : servingLoops_) {
+        loop->stop();
     }
     signalingLoop_.stop();
     runOn(relayLoop_, [&] {

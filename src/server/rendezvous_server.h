@@ -7,12 +7,14 @@
 #include "server/redis/redis_url.h"
 #include "tls/certificate.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tavoro::core {
@@ -51,12 +53,17 @@ struct ServerConfig {
     std::optional<redis::RedisUrl> redis;
     std::chrono::milliseconds clusterLease{15'000};  // how long a device ID stays held without renewal
     std::chrono::milliseconds clusterRenewal{5'000}; // how often a node renews the IDs it holds
+    // Threads serving the TLS WebSocket connections, "rdv.signaling" included; at least one.
+    std::size_t threads = std::max(1u, std::thread::hardware_concurrency());
 };
 
-// The whole rendezvous server in one object, on two threads of its own: "rdv.signaling" runs the
-// TLS WebSocket endpoint and the hub (routing, device keys, aliases, SMS codes, relay allocation), "rdv.relay"
-// runs the UDP relay and the STUN responder. With a Redis server in its configuration it is one node of
-// a cluster (RedisCluster, on "rdv.signaling" as well) under a node ID drawn afresh at each start.
+// The whole rendezvous server in one object, on threads of its own: "rdv.signaling" runs the hub
+// (routing, device keys, aliases, SMS codes, relay allocation), its once-a-second tick and the TLS
+// WebSocket endpoint's acceptor, and serves its share of the connections; "rdv.serve.1" and on (one
+// fewer than `threads`) serve the other connections (TLS, WebSocket framing, reads and writes; see
+// WssServer); "rdv.relay" runs the UDP relay and the STUN responder. With a Redis server in its
+// configuration it is one node of a cluster (RedisCluster, on "rdv.signaling" with the hub, so its
+// callbacks reach the hub on the hub's thread) under a node ID drawn afresh at each start.
 // start() and stop() are called from one controlling thread (the program's main thread, or a test);
 // the getters from any thread after start().
 class RendezvousServer {
@@ -87,6 +94,7 @@ private:
     std::unique_ptr<platform::SecureRandom> random_;
     core::EventLoopThread relayLoop_{"rdv.relay"};
     core::EventLoopThread signalingLoop_{"rdv.signaling"};
+    std::vector<std::unique_ptr<core::EventLoopThread>> servingLoops_; // "rdv.serve.N", outlive wss_
     std::unique_ptr<RelayService> relay_;
     std::unique_ptr<StunService> stun_;
     std::unique_ptr<WssServer> wss_;

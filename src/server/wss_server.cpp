@@ -8,6 +8,7 @@
 #include "server/queue_budget.h"
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/ip/v6_only.hpp>
 #include <boost/asio/ssl.hpp>
@@ -23,6 +24,7 @@
 #include <atomic>
 #include <cerrno>
 #include <malloc.h>
+#include <mutex>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -75,9 +77,10 @@ class Session;
 
 class WssServer::Impl {
 public:
-    Impl(asio::io_context& context, WssLimits limits)
-        : context_(context), limits_(limits), tls_(ssl::context::tls_server), acceptor_(context), acceptRetry_(context),
-          shutdownTimer_(context), addresses_(limits.maxPerAddress), budget_(limits.queueBudget)
+    Impl(asio::io_context& hub, Contexts serving, WssLimits limits)
+        : hub_(hub), serving_(serving.empty() ? Contexts{hub} : std::move(serving)), limits_(limits),
+          tls_(ssl::context::tls_server), acceptor_(hub), acceptRetry_(hub), shutdownTimer_(hub),
+          addresses_(limits.maxPerAddress), budget_(limits.queueBudget)
     {
     }
 
@@ -85,51 +88,67 @@ public:
     bool listen(const std::string& address, std::uint16_t port, std::string& error);
     void shutdown(std::function<void()> done);
 
+    // Hub thread.
     std::shared_ptr<Session> find(ConnectionId id) const
     {
         auto it = sessions_.find(id);
         return it == sessions_.end() ? nullptr : it->second;
     }
-
-    // Called by sessions.
-    void opened(const std::shared_ptr<Session>& session, const ConnectionInfo& info);
-    void text(Session& session, std::string_view text);
-    void binary(Session& session, SharedBytes bytes);
-    void gone(Session& session);
-    // Closes the connections holding the most when all queues together are over the budget.
-    void enforceBudget();
     void tick();
 
-    asio::io_context& context_;
-    WssLimits limits_;
+    // Called by sessions on their serving threads; each reaches the hub context in order.
+    void opened(const std::shared_ptr<Session>& session, ConnectionInfo info);
+    void text(ConnectionId id, std::string_view text);
+    void binary(ConnectionId id, SharedBytes bytes);
+    void gone(ConnectionId id);
+    // A connection's queue went from `before` to `after` bytes (any thread).
+    void requeued(std::size_t before, std::size_t after);
+
+    // Set up before the contexts run handlers of this server, read-only after.
+    asio::io_context& hub_;
+    const Contexts serving_;
+    const WssLimits limits_;
     ssl::context tls_;
+    ConnectionEvents* events_ = nullptr;
+
+    std::atomic<std::uint16_t> port_{0};
+    std::atomic<bool> stopping_{false};
+
+private:
+    bool onHubThread() const { return hub_.get_executor().running_in_this_thread(); }
+    void accept();
+    void onAccepted(tcp::socket socket);
+    void onAcceptFailed(const beast::error_code& ec);
+    void retryAccept();
+    void reportOpened(const std::shared_ptr<Session>& session, const ConnectionInfo& info);
+    void reportGone(ConnectionId id);
+    // Closes the connections holding the most when all queues together are over the budget.
+    void enforceBudget();
+
+    // Hub thread only.
     tcp::acceptor acceptor_;
     asio::steady_timer acceptRetry_;
     asio::steady_timer shutdownTimer_;
-    std::atomic<std::uint16_t> port_{0};
-    ConnectionEvents* events_ = nullptr;
     std::unordered_map<ConnectionId, std::shared_ptr<Session>> sessions_; // opened connections
     ConnectionId nextId_ = 0;
-    bool stopping_ = false;
+    std::size_t nextServing_ = 0; // the serving context of the next accepted connection
     std::function<void()> shutdownDone_;
-    AddressLimit addresses_;
-    QueueBudget budget_;
     DescriptorReserve reserve_;
     LogThrottle refusedAddressLog_;
     LogThrottle outOfDescriptorsLog_;
     LogThrottle acceptFailedLog_;
 
-private:
-    void accept();
-    void onAccepted(tcp::socket socket);
-    void onAcceptFailed(const beast::error_code& ec);
-    void retryAccept();
+    AddressLimit addresses_; // locks itself: slots are let go on the serving threads
+    std::mutex budgetMutex_;
+    QueueBudget budget_;                     // guarded by budgetMutex_
+    std::atomic<bool> budgetCheckPending_{false}; // an enforceBudget() is posted and has not run yet
 };
 
 namespace {
 
 // One client connection, from the TLS handshake to the end. Lives as long as one of its handlers
-// is pending or the server's table holds it.
+// is pending or the server's table holds it. Runs on its serving thread: every member function is
+// called there, except id(), queuedBytes() and run(), which any thread may call.
 class Session : public std::enable_shared_from_this<Session> {
 public:
     Session(tcp::socket socket, AddressLimit::Slot slot, WssServer::Impl& server, ConnectionId id)
@@ -144,7 +163,13 @@ public:
     void requestClose(websocket::close_code code);
     // Ends the connection at once, without a closing handshake.
     void abort();
-    std::size_t queuedBytes() const { return accounted_; }
+    std::size_t queuedBytes() const { return accounted_.load(std::memory_order_relaxed); }
+    // Runs task on this connection's serving thread: at once when called there, else posted.
+    template <typename Task>
+    void run(Task task)
+    {
+        asio::dispatch(ws_.get_executor(), std::move(task));
+    }
 
 private:
     void onTlsHandshake(const beast::error_code& ec);
@@ -169,7 +194,7 @@ private:
     SendQueue queue_{server_.limits_.queue};
     SendQueue::Item inFlight_;
     std::size_t inFlightBytes_ = 0;
-    std::size_t accounted_ = 0; // what the budget counts for this connection
+    std::atomic<std::size_t> accounted_{0}; // what the budget counts for this connection
     bool open_ = false;
     bool gone_ = false;
     bool aborted_ = false;
@@ -264,7 +289,7 @@ void Session::onAccept(const beast::error_code& ec)
     ConnectionInfo info{endpointText(remote), unmappedAddress(socket.local_endpoint(ignored).address()),
         unmappedAddress(remote.address())};
     open_ = true;
-    server_.opened(shared_from_this(), info);
+    server_.opened(shared_from_this(), std::move(info));
     read();
 }
 
@@ -290,12 +315,12 @@ void Session::onRead(const beast::error_code& ec)
             requestClose(websocket::close_code::too_big);
         } else {
             const auto data = buffer_.cdata();
-            server_.text(*this, std::string_view(static_cast<const char*>(data.data()), data.size()));
+            server_.text(id_, std::string_view(static_cast<const char*>(data.data()), data.size()));
         }
     } else {
         const auto data = buffer_.cdata();
         const auto* begin = static_cast<const std::uint8_t*>(data.data());
-        server_.binary(*this, std::make_shared<const std::vector<std::uint8_t>>(begin, begin + data.size()));
+        server_.binary(id_, std::make_shared<const std::vector<std::uint8_t>>(begin, begin + data.size()));
     }
     buffer_.consume(buffer_.size());
     if (buffer_.capacity() > kKeptReadCapacity) {
@@ -387,12 +412,10 @@ void Session::onWritten(const beast::error_code& ec)
 void Session::account()
 {
     const std::size_t held = queue_.queuedBytes() + inFlightBytes_;
-    if (held > accounted_) {
-        server_.budget_.add(held - accounted_);
-    } else {
-        server_.budget_.remove(accounted_ - held);
+    const std::size_t before = accounted_.exchange(held, std::memory_order_relaxed);
+    if (held != before) {
+        server_.requeued(before, held);
     }
-    accounted_ = held;
 }
 
 // What can no longer be written is given back at once, not when the last handler lets go of this.
@@ -425,7 +448,7 @@ void Session::finish()
     gone_ = true;
     dropQueue();
     if (open_) {
-        server_.gone(*this);
+        server_.gone(id_);
     }
 }
 
@@ -480,7 +503,8 @@ bool WssServer::Impl::listen(const std::string& address, std::uint16_t port, std
 
 void WssServer::Impl::accept()
 {
-    acceptor_.async_accept(context_, [this](const beast::error_code& ec, tcp::socket socket) {
+    asio::io_context& serving = serving_[nextServing_++ % serving_.size()];
+    acceptor_.async_accept(serving, [this](const beast::error_code& ec, tcp::socket socket) {
         if (ec == asio::error::operation_aborted || !acceptor_.is_open()) {
             return;
         }
@@ -512,7 +536,8 @@ void WssServer::Impl::onAccepted(tcp::socket socket)
         return;
     }
     socket.set_option(tcp::no_delay(true), ec);
-    std::make_shared<Session>(std::move(socket), std::move(*slot), *this, ++nextId_)->start();
+    auto session = std::make_shared<Session>(std::move(socket), std::move(*slot), *this, ++nextId_);
+    session->run([session] { session->start(); });
 }
 
 void WssServer::Impl::onAcceptFailed(const beast::error_code& ec)
@@ -546,49 +571,110 @@ void WssServer::Impl::retryAccept()
     });
 }
 
-void WssServer::Impl::opened(const std::shared_ptr<Session>& session, const ConnectionInfo& info)
+void WssServer::Impl::opened(const std::shared_ptr<Session>& session, ConnectionInfo info)
+{
+    if (onHubThread()) {
+        reportOpened(session, info);
+        return;
+    }
+    asio::post(hub_, [this, session, info = std::move(info)] { reportOpened(session, info); });
+}
+
+void WssServer::Impl::reportOpened(const std::shared_ptr<Session>& session, const ConnectionInfo& info)
 {
     sessions_.emplace(session->id(), session);
     events_->opened(session->id(), info);
+    if (stopping_) { // opened while shutdown() was closing the others
+        session->run([session] { session->requestClose(websocket::close_code::going_away); });
+    }
 }
 
-void WssServer::Impl::text(Session& session, std::string_view text) { events_->text(session.id(), text); }
-
-void WssServer::Impl::binary(Session& session, SharedBytes bytes) { events_->binary(session.id(), bytes); }
-
-void WssServer::Impl::enforceBudget()
+void WssServer::Impl::text(ConnectionId id, std::string_view text)
 {
-    if (!budget_.over()) {
+    if (onHubThread()) {
+        events_->text(id, text);
         return;
     }
-    std::vector<std::pair<ConnectionId, std::size_t>> held;
-    held.reserve(sessions_.size());
-    for (const auto& [id, session] : sessions_) {
-        held.emplace_back(id, session->queuedBytes());
-    }
-    for (const ConnectionId id : budget_.toClose(std::move(held))) {
-        logLine(id, "holds the most of the server's queued messages, which are over their budget; closing");
-        find(id)->abort();
-    }
+    asio::post(hub_, [this, id, owned = std::string(text)] { events_->text(id, owned); });
 }
 
-void WssServer::Impl::tick()
+void WssServer::Impl::binary(ConnectionId id, SharedBytes bytes)
 {
-    reserve_.refill();
-    if (budget_.burstIsOver()) {
-        ::malloc_trim(0); // a burst's freed memory otherwise stays with the process
+    if (onHubThread()) {
+        events_->binary(id, bytes);
+        return;
     }
+    asio::post(hub_, [this, id, bytes = std::move(bytes)] { events_->binary(id, bytes); });
 }
 
-void WssServer::Impl::gone(Session& session)
+void WssServer::Impl::gone(ConnectionId id)
 {
-    const ConnectionId id = session.id();
+    asio::dispatch(hub_, [this, id] { reportGone(id); });
+}
+
+void WssServer::Impl::reportGone(ConnectionId id)
+{
     auto keep = find(id); // the table may hold the last reference
     sessions_.erase(id);
     events_->closed(id);
     if (stopping_ && sessions_.empty() && shutdownDone_) {
         shutdownTimer_.cancel();
         std::exchange(shutdownDone_, {})();
+    }
+}
+
+void WssServer::Impl::requeued(std::size_t before, std::size_t after)
+{
+    bool over = false;
+    {
+        std::lock_guard lock(budgetMutex_);
+        if (after > before) {
+            budget_.add(after - before);
+            over = budget_.over();
+        } else {
+            budget_.remove(before - after);
+        }
+    }
+    if (over && !budgetCheckPending_.exchange(true)) {
+        asio::post(hub_, [this] {
+            budgetCheckPending_ = false;
+            enforceBudget();
+        });
+    }
+}
+
+void WssServer::Impl::enforceBudget()
+{
+    std::vector<std::pair<ConnectionId, std::size_t>> held;
+    held.reserve(sessions_.size());
+    for (const auto& [id, session] : sessions_) {
+        held.emplace_back(id, session->queuedBytes());
+    }
+    std::vector<ConnectionId> chosen;
+    {
+        std::lock_guard lock(budgetMutex_);
+        if (!budget_.over()) {
+            return;
+        }
+        chosen = budget_.toClose(std::move(held));
+    }
+    for (const ConnectionId id : chosen) {
+        logLine(id, "holds the most of the server's queued messages, which are over their budget; closing");
+        auto session = find(id);
+        session->run([session] { session->abort(); });
+    }
+}
+
+void WssServer::Impl::tick()
+{
+    reserve_.refill();
+    bool burstIsOver = false;
+    {
+        std::lock_guard lock(budgetMutex_);
+        burstIsOver = budget_.burstIsOver();
+    }
+    if (burstIsOver) {
+        ::malloc_trim(0); // a burst's freed memory otherwise stays with the process
     }
 }
 
@@ -614,11 +700,14 @@ void WssServer::Impl::shutdown(std::function<void()> done)
         all.push_back(session);
     }
     for (const auto& session : all) {
-        session->requestClose(websocket::close_code::going_away);
+        session->run([session] { session->requestClose(websocket::close_code::going_away); });
     }
 }
 
-WssServer::WssServer(asio::io_context& context, WssLimits limits) : impl_(std::make_unique<Impl>(context, limits)) {}
+WssServer::WssServer(asio::io_context& hubContext, Contexts serving, WssLimits limits)
+    : impl_(std::make_unique<Impl>(hubContext, std::move(serving), limits))
+{
+}
 
 WssServer::~WssServer() = default;
 
@@ -636,16 +725,14 @@ void WssServer::shutdown(std::function<void()> done) { impl_->shutdown(std::move
 void WssServer::sendText(ConnectionId id, std::string text)
 {
     if (auto session = impl_->find(id)) {
-        session->sendText(std::move(text));
-        impl_->enforceBudget();
+        session->run([session, text = std::move(text)]() mutable { session->sendText(std::move(text)); });
     }
 }
 
 void WssServer::sendBinary(ConnectionId id, SharedBytes bytes)
 {
     if (auto session = impl_->find(id)) {
-        session->sendBinary(std::move(bytes));
-        impl_->enforceBudget();
+        session->run([session, bytes = std::move(bytes)]() mutable { session->sendBinary(std::move(bytes)); });
     }
 }
 
@@ -654,7 +741,7 @@ void WssServer::tick() { impl_->tick(); }
 void WssServer::close(ConnectionId id)
 {
     if (auto session = impl_->find(id)) {
-        session->requestClose(websocket::close_code::policy_error);
+        session->run([session] { session->requestClose(websocket::close_code::policy_error); });
     }
 }
 

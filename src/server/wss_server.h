@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 #include <string>
 
 namespace tavoro::server {
@@ -34,12 +35,24 @@ struct WssLimits {
 // per-address limit are closed right after accept; when the process is out of descriptors, pending
 // connections are accepted on a descriptor held in reserve and closed, and that is logged once a minute.
 //
-// Construction and destruction happen on the controlling thread while the loop is not running
-// handlers of this server; every other method runs on the thread that runs `context` (the signaling
-// thread), except port(), which any thread may read after listen().
+// Threads. The hub context is the serial context of the ConnectionEvents (the hub): the acceptor, the
+// table of open connections, every ConnectionEvents call and the housekeeping run on the thread that
+// runs it. Each accepted connection is served by one of the serving contexts (each run by one thread
+// of its own; the hub context may be one of them), taken in turn: its TLS and WebSocket work (handshake,
+// reads, writes, framing, its send queue) happens on that thread only. What a connection reads goes to
+// the hub context in order (a plain call when both are the same thread, else a posted task), and what
+// the sink operations ask of a connection goes to its serving thread in order the same way; so the
+// messages from one connection to another keep their order.
+//
+// Construction and destruction happen on the controlling thread while no context runs handlers of this
+// server; listen(), shutdown(), tick() and the ConnectionSink operations run on the hub context's
+// thread; port() may be read by any thread after listen(). The contexts outlive the server.
 class WssServer final : public ConnectionSink {
 public:
-    WssServer(boost::asio::io_context& context, WssLimits limits = {});
+    using Contexts = std::vector<std::reference_wrapper<boost::asio::io_context>>;
+
+    // `serving` empty: the hub context serves every connection itself.
+    WssServer(boost::asio::io_context& hubContext, Contexts serving, WssLimits limits = {});
     ~WssServer() override;
     WssServer(const WssServer&) = delete;
     WssServer& operator=(const WssServer&) = delete;
@@ -49,7 +62,7 @@ public:
         ConnectionEvents& events, std::string& error);
     std::uint16_t port() const;
 
-    // Stops accepting and closes every connection with "going away"; `done` runs on the signaling
+    // Stops accepting and closes every connection with "going away"; `done` runs on the hub context's
     // thread once all are closed, or after two seconds at most.
     void shutdown(std::function<void()> done);
 

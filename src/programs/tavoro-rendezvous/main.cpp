@@ -65,6 +65,7 @@ server::ServerConfig configFrom(const server::ServerOptions& options, tls::PemId
     config.stateDir = options.stateDir;
     config.maxPerAddress = options.maxPerAddress;
     config.redis = options.redis;
+    config.threads = options.threads;
     return config;
 }
 

@@ -104,6 +104,11 @@ ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out,
         "connections one source address may hold at once (further ones are closed right after accept)")
         ->capture_default_str()
         ->check(CLI::PositiveNumber);
+    app.add_option("--threads", options.threads,
+           "threads serving the TLS WebSocket connections (default: one per core); the routing itself runs "
+           "on one of them")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
     app.add_option("--relay-token", options.relayTokens,
         "a standing relay session for this token (repeatable; for fixed set-ups and tests)");
     // Never echoed: the URL may hold the Redis password.

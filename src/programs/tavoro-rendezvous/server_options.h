@@ -2,12 +2,14 @@
 
 #include "server/redis/redis_url.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tavoro::server {
@@ -29,6 +31,7 @@ struct ServerOptions {
     double callRate = 1;   // calls a second after the burst, per connection and per source address
     double callBurst = 10;
     std::size_t maxPerAddress = 256; // connections one source address may hold
+    std::size_t threads = std::max(1u, std::thread::hardware_concurrency()); // serving the connections
     std::vector<std::string> relayTokens; // standing relay sessions
     std::optional<redis::RedisUrl> redis; // absent: a single server, sharing nothing
 };
