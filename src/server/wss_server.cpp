@@ -6,6 +6,7 @@
 #include "server/descriptor_reserve.h"
 #include "server/log_throttle.h"
 #include "server/queue_budget.h"
+#include "server/tls_stream.h"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/dispatch.hpp>
@@ -15,9 +16,7 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
-#include <boost/beast/ssl.hpp>
 #include <boost/beast/websocket.hpp>
-#include <boost/beast/websocket/ssl.hpp>
 
 #include <openssl/ssl.h>
 
@@ -39,8 +38,6 @@ namespace ssl = asio::ssl;
 namespace websocket = beast::websocket;
 using tcp = asio::ip::tcp;
 
-// A read buffer that grew for a large message is given back rather than kept for an idle connection.
-constexpr std::size_t kKeptReadCapacity = 16 * 1024;
 constexpr std::chrono::milliseconds kAcceptRetry{100};
 constexpr std::chrono::milliseconds kShutdownLimit{2000};
 
@@ -74,6 +71,25 @@ core::SteadyTime now() { return std::chrono::steady_clock::now(); }
 class Session;
 
 } // namespace
+
+// What Beast's timeouts do to a connection that ran out of time (found by argument-dependent lookup).
+void beast_close_socket(TlsStream& stream)
+{
+    beast::error_code ignored;
+    stream.socket().close(ignored);
+}
+
+// Ends a WebSocket connection over TLS for Beast, found by argument-dependent lookup: close_notify,
+// then the TCP connection's end as Beast does it for a plain socket.
+template <typename TeardownHandler>
+void async_teardown(beast::role_type role, TlsStream& stream, TeardownHandler&& handler)
+{
+    stream.async_shutdown([role, &stream, handler = std::forward<TeardownHandler>(handler)](
+                              const beast::error_code&, std::size_t) mutable {
+        websocket::async_teardown(role, stream.socket(), std::move(handler));
+    });
+}
+
 
 class WssServer::Impl {
 public:
@@ -152,7 +168,8 @@ namespace {
 class Session : public std::enable_shared_from_this<Session> {
 public:
     Session(tcp::socket socket, AddressLimit::Slot slot, WssServer::Impl& server, ConnectionId id)
-        : slot_(std::move(slot)), ws_(std::move(socket), server.tls_), server_(server), id_(id)
+        : slot_(std::move(slot)), handshakeTimer_(socket.get_executor()),
+          ws_(std::move(socket), server.tls_.native_handle()), server_(server), id_(id)
     {
     }
 
@@ -185,8 +202,11 @@ private:
     // Tells the server's budget what this connection holds now.
     void account();
 
+    tcp::socket& socket() { return ws_.next_layer().socket(); }
+
     AddressLimit::Slot slot_; // released with the socket
-    websocket::stream<beast::ssl_stream<beast::tcp_stream>> ws_;
+    asio::steady_timer handshakeTimer_; // from accept to the WebSocket upgrade
+    websocket::stream<TlsStream> ws_;
     WssServer::Impl& server_;
     ConnectionId id_;
     beast::flat_buffer buffer_;
@@ -207,9 +227,15 @@ private:
 
 void Session::start()
 {
-    beast::get_lowest_layer(ws_).expires_after(server_.limits_.handshakeTimeout);
-    ws_.next_layer().async_handshake(ssl::stream_base::server,
-        [self = shared_from_this()](const beast::error_code& ec) { self->onTlsHandshake(ec); });
+    handshakeTimer_.expires_after(server_.limits_.handshakeTimeout);
+    handshakeTimer_.async_wait([weak = weak_from_this()](const beast::error_code& ec) {
+        if (auto self = weak.lock(); self && !ec) {
+            beast::error_code ignored;
+            self->socket().close(ignored);
+        }
+    });
+    ws_.next_layer().async_handshake(
+        [self = shared_from_this()](const beast::error_code& ec, std::size_t) { self->onTlsHandshake(ec); });
 }
 
 void Session::onTlsHandshake(const beast::error_code& ec)
@@ -240,7 +266,7 @@ void Session::onRequest(const beast::error_code& ec)
         refuseRequest(http::status::upgrade_required);
         return;
     }
-    beast::get_lowest_layer(ws_).expires_never();
+    handshakeTimer_.cancel();
     websocket::stream_base::timeout timeouts{};
     timeouts.handshake_timeout = server_.limits_.handshakeTimeout;
     timeouts.idle_timeout = server_.limits_.idleTimeout;
@@ -273,7 +299,10 @@ void Session::refuseRequest(http::status status)
     response->prepare_payload();
     http::async_write(ws_.next_layer(), *response,
         [self = shared_from_this(), response](const beast::error_code&, std::size_t) {
-            self->ws_.next_layer().async_shutdown([self](const beast::error_code&) {});
+            self->ws_.next_layer().async_shutdown([self](const beast::error_code&, std::size_t) {
+                beast::error_code ignored;
+                self->socket().close(ignored);
+            });
         });
 }
 
@@ -284,9 +313,8 @@ void Session::onAccept(const beast::error_code& ec)
         return;
     }
     beast::error_code ignored;
-    const auto& socket = beast::get_lowest_layer(ws_).socket();
-    const auto remote = socket.remote_endpoint(ignored);
-    ConnectionInfo info{endpointText(remote), unmappedAddress(socket.local_endpoint(ignored).address()),
+    const auto remote = socket().remote_endpoint(ignored);
+    ConnectionInfo info{endpointText(remote), unmappedAddress(socket().local_endpoint(ignored).address()),
         unmappedAddress(remote.address())};
     open_ = true;
     server_.opened(shared_from_this(), std::move(info));
@@ -322,10 +350,10 @@ void Session::onRead(const beast::error_code& ec)
         const auto* begin = static_cast<const std::uint8_t*>(data.data());
         server_.binary(id_, std::make_shared<const std::vector<std::uint8_t>>(begin, begin + data.size()));
     }
+    // Given back after every message: most connections are idle most of the time, and a buffer kept
+    // for each would cost more than allocating one per message.
     buffer_.consume(buffer_.size());
-    if (buffer_.capacity() > kKeptReadCapacity) {
-        buffer_.shrink_to_fit();
-    }
+    buffer_.shrink_to_fit();
     read();
 }
 
@@ -436,7 +464,8 @@ void Session::abort()
     aborted_ = true;
     dropQueue();
     beast::error_code ignored;
-    beast::get_lowest_layer(ws_).socket().close(ignored);
+    socket().close(ignored);
+    handshakeTimer_.cancel();
     asio::post(ws_.get_executor(), [self = shared_from_this()] { self->finish(); });
 }
 
