@@ -7,7 +7,9 @@
 #include <vector>
 
 // The seam between the WebSocket server (which owns the sockets) and the hub (which decides what
-// each message means). Both sides are used on the signaling thread only.
+// each message means). Both sides are used on the hub's thread only: the WebSocket server makes its
+// ConnectionEvents calls there, and takes the ConnectionSink calls made there to each connection's own
+// serving thread itself, in the order made.
 namespace tavoro::server {
 
 using ConnectionId = std::uint64_t;

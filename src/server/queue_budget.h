@@ -10,7 +10,8 @@
 namespace tavoro::server {
 
 // What every connection's send queue holds, added up, against one limit for the whole server; and
-// when the memory of a burst is worth giving back to the system. Pure logic, one thread.
+// when the memory of a burst is worth giving back to the system. Pure logic, not thread-safe: its
+// user serialises the calls (the WebSocket server's serving threads hold a mutex around each).
 class QueueBudget {
 public:
     // `returnAfter`: a peak at least this high, once the total has fallen to a quarter of it, is a

@@ -124,6 +124,11 @@ private:
                 self.complete(ec, 0);
                 return;
             }
+            // Closed meanwhile: its descriptor's number may already belong to another connection.
+            if (!stream.socket_.is_open()) {
+                self.complete(boost::asio::error::operation_aborted, 0);
+                return;
+            }
             SSL* ssl = stream.ssl_.get();
             if (!ssl) {
                 self.complete(boost::asio::error::no_memory, 0);

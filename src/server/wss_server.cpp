@@ -164,7 +164,8 @@ namespace {
 
 // One client connection, from the TLS handshake to the end. Lives as long as one of its handlers
 // is pending or the server's table holds it. Runs on its serving thread: every member function is
-// called there, except id(), queuedBytes() and run(), which any thread may call.
+// called there, except the constructor (on the hub thread) and id(), queuedBytes() and run(), which
+// any thread may call.
 class Session : public std::enable_shared_from_this<Session> {
 public:
     Session(tcp::socket socket, AddressLimit::Slot slot, WssServer::Impl& server, ConnectionId id)
@@ -646,6 +647,9 @@ void WssServer::Impl::reportGone(ConnectionId id)
     auto keep = find(id); // the table may hold the last reference
     sessions_.erase(id);
     events_->closed(id);
+    if (keep) { // a connection ends on its own thread, like everything else it does
+        keep->run([keep] {});
+    }
     if (stopping_ && sessions_.empty() && shutdownDone_) {
         shutdownTimer_.cancel();
         std::exchange(shutdownDone_, {})();

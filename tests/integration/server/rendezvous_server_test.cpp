@@ -256,5 +256,43 @@ TEST_F(RendezvousServerTest, APortInUseIsReported)
     EXPECT_NE(error.find("listen"), std::string::npos) << error;
 }
 
+// Connections are spread over three serving threads, the hub runs on one of them: what each client
+// sends its partner arrives complete and in order, and stopping with all of them still sending closes
+// every one with "going away".
+TEST_F(RendezvousServerTest, PairsOnSeveralServingThreadsKeepTheirOrderAndAllGoAwayOnStop)
+{
+    config.threads = 3;
+    ASSERT_TRUE(startServer());
+    constexpr int kClients = 12;
+    constexpr int kMessages = 200;
+    std::vector<std::unique_ptr<test::WssTestClient>> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.push_back(online(std::to_string(100000100 + i)));
+        ASSERT_TRUE(clients.back());
+    }
+    const auto partnerOf = [](int i) { return std::to_string(100000100 + (i ^ 1)); };
+    for (int seq = 0; seq < kMessages; ++seq) {
+        for (int i = 0; i < kClients; ++i) {
+            clients[i]->sendJson({{"type", "push_msg"}, {"to", partnerOf(i)}, {"seq", seq}});
+        }
+    }
+    for (int i = 0; i < kClients; ++i) {
+        for (int seq = 0; seq < kMessages; ++seq) {
+            auto msg = clients[i]->nextOfType("push_msg");
+            ASSERT_TRUE(msg) << "client " << i << " seq " << seq;
+            ASSERT_EQ((*msg)["seq"], seq) << "client " << i;
+            ASSERT_EQ((*msg)["from"], partnerOf(i));
+        }
+    }
+
+    for (int i = 0; i < kClients; ++i) {
+        clients[i]->sendJson({{"type", "push_msg"}, {"to", partnerOf(i)}, {"seq", kMessages}});
+    }
+    server->stop();
+    for (auto& client : clients) {
+        EXPECT_EQ(client->waitClosed(), 1001) << "going away";
+    }
+}
+
 } // namespace
 } // namespace tavoro::server
