@@ -1,5 +1,6 @@
 // Idle connections held and routed messages per second, against a tavoro-rendezvous process.
 #include "bench_support.h"
+#include "light_client.h"
 #include "support/wss_test_client.h"
 
 #include <atomic>
@@ -81,60 +82,49 @@ struct RoutingFigures {
     double clientCpu = 0; // this process, the load generator, in cores
 };
 
-// Each pair keeps a window of messages in flight: every message a client receives makes it send one
-// back to its partner, so the server routes continuously in both directions.
+// Each client sends its partner a window of messages at once, then reads the window its partner sent:
+// the server routes in both directions all the time. Two threads (like the server's two cores) share the
+// pairs; each runs its pairs in rounds.
 std::optional<RoutingFigures> routeThrough(int threads, int pairs, int seconds)
 {
     test::TempDir state;
     const auto server = startRendezvous(state, {"--threads", std::to_string(threads)});
-    core::EventLoopThread loops[2] = {core::EventLoopThread("bench.clients1"), core::EventLoopThread("bench.clients2")};
+    const auto context = LightClient::makeContext();
     constexpr int kWindow = 16;
-
-    struct Peer {
-        std::unique_ptr<test::WssTestClient> client;
-        std::string message; // what it sends to its partner
-        std::atomic<bool> probed{false};
-    };
-    std::vector<std::unique_ptr<Peer>> peers;
-    std::atomic<long> received{0};
-    std::atomic<bool> running{true};
+    constexpr int kClientThreads = 2;
+    std::vector<std::unique_ptr<LightClient>> clients;
+    std::vector<std::string> messages; // what each client sends its partner
     for (int i = 0; i < 2 * pairs; ++i) {
-        peers.push_back(std::make_unique<Peer>());
-    }
-    for (int i = 0; i < 2 * pairs; ++i) {
-        Peer& self = *peers[static_cast<std::size_t>(i)];
-        self.message = R"({"type":"input","to":")" + deviceId(i ^ 1)
-            + R"(","call_id":"1700000000000","kind":"move","x":0.4711,"y":0.2718})";
-        test::WssTestClient::Options options;
-        options.port = static_cast<std::uint16_t>(server.wss);
-        options.onText = [&self, &received, &running](std::string_view text) {
-            if (text.find("hello_probe") != std::string_view::npos) {
-                self.probed = true;
-                return;
-            }
-            received.fetch_add(1, std::memory_order_relaxed);
-            if (running) {
-                self.client->sendText(self.message);
-            }
-        };
-        // Each pair lives on one loop; the two loops share the pairs.
-        self.client = test::WssTestClient::connect(loops[(i / 2) % 2], options).client;
-        if (!self.client) {
+        messages.push_back(R"({"type":"input","to":")" + deviceId(i ^ 1)
+            + R"(","call_id":"1700000000000","kind":"move","x":0.4711,"y":0.2718})");
+        clients.push_back(LightClient::connect(context.get(), static_cast<std::uint16_t>(server.wss), deviceId(i)));
+        if (!clients.back()) {
             std::cerr << "connect failed\n";
             return std::nullopt;
         }
-        self.client->sendJson({{"type", "hello"}, {"device_id", deviceId(i)}, {"token", "qxm"}});
-        self.client->sendJson({{"type", "hello_probe"}, {"to", deviceId(i)}});
     }
-    for (auto& peer : peers) {
-        while (!peer->probed) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-    for (int i = 0; i < 2 * pairs; i += 2) {
-        for (int w = 0; w < kWindow; ++w) {
-            peers[static_cast<std::size_t>(i)]->client->sendText(peers[static_cast<std::size_t>(i)]->message);
-        }
+    std::atomic<long> received{0};
+    std::atomic<bool> running{true};
+    std::atomic<bool> failed{false};
+    std::vector<std::thread> loops;
+    for (int t = 0; t < kClientThreads; ++t) {
+        loops.emplace_back([&, t] {
+            core::setCurrentThreadName("bench.clients" + std::to_string(t + 1));
+            std::vector<std::size_t> mine; // whole pairs, so that every window sent is also read here
+            for (int i = 2 * t; i < 2 * pairs; i += 2 * kClientThreads) {
+                mine.push_back(static_cast<std::size_t>(i));
+                mine.push_back(static_cast<std::size_t>(i + 1));
+            }
+            while (running && !failed) {
+                for (std::size_t i : mine) {
+                    failed = failed || !clients[i]->sendRepeated(messages[i], kWindow);
+                }
+                for (std::size_t i : mine) {
+                    failed = failed || !clients[i]->receive(kWindow);
+                }
+                received.fetch_add(static_cast<long>(mine.size()) * kWindow, std::memory_order_relaxed);
+            }
+        });
     }
     std::this_thread::sleep_for(std::chrono::seconds(1)); // warm-up
     const long startCount = received;
@@ -149,13 +139,19 @@ std::optional<RoutingFigures> routeThrough(int threads, int pairs, int seconds)
     figures.serverCpu = (processCpuSeconds(server.process->pid()) - startCpu) / elapsed;
     figures.clientCpu = (processCpuSeconds(::getpid()) - startClientCpu) / elapsed;
     running = false;
-    std::cout << "routing with --threads " << threads << ": " << pairs << " pairs, window " << kWindow << " per pair, "
-              << peers[0]->message.size() << "-byte messages\n"
+    for (auto& loop : loops) {
+        loop.join();
+    }
+    if (failed) {
+        std::cerr << "a client failed\n";
+        return std::nullopt;
+    }
+    std::cout << "routing with --threads " << threads << ": " << pairs << " pairs, window " << kWindow << " per client, "
+              << messages[0].size() << "-byte messages\n"
               << "  routed " << routed << " messages in " << elapsed << " s: "
               << static_cast<long>(figures.messagesPerSecond) << " messages/s; server CPU "
               << 100.0 * figures.serverCpu << " % of one core, load generator CPU " << 100.0 * figures.clientCpu
               << " % of one core" << std::endl;
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     return figures;
 }
 

@@ -107,8 +107,10 @@ bool RendezvousServer::startSignaling(std::string& error)
     }
     WssLimits limits;
     limits.maxPerAddress = config_.maxPerAddress;
-    WssServer::Contexts serving{signalingLoop_.context()};
-    for (std::size_t i = 1; i < config_.threads; ++i) {
+    // One thread: it does everything, without a hand-over per message. More: the hub keeps its thread
+    // to itself, so that the system balances the serving threads against it as the load shifts.
+    WssServer::Contexts serving;
+    for (std::size_t i = 1; config_.threads > 1 && i <= config_.threads; ++i) {
         servingLoops_.push_back(std::make_unique<core::EventLoopThread>("rdv.serve." + std::to_string(i)));
         serving.emplace_back(servingLoops_.back()->context());
     }

@@ -53,15 +53,15 @@ struct ServerConfig {
     std::optional<redis::RedisUrl> redis;
     std::chrono::milliseconds clusterLease{15'000};  // how long a device ID stays held without renewal
     std::chrono::milliseconds clusterRenewal{5'000}; // how often a node renews the IDs it holds
-    // Threads serving the TLS WebSocket connections, "rdv.signaling" included; at least one.
+    // Threads serving the TLS WebSocket connections; 1: "rdv.signaling" serves them beside the hub.
     std::size_t threads = std::max(1u, std::thread::hardware_concurrency());
 };
 
 // The whole rendezvous server in one object, on threads of its own: "rdv.signaling" runs the hub
 // (routing, device keys, aliases, SMS codes, relay allocation), its once-a-second tick and the TLS
-// WebSocket endpoint's acceptor, and serves its share of the connections; "rdv.serve.1" and on (one
-// fewer than `threads`) serve the other connections (TLS, WebSocket framing, reads and writes; see
-// WssServer); "rdv.relay" runs the UDP relay and the STUN responder. With a Redis server in its
+// WebSocket endpoint's acceptor; with `threads` 1 it serves every connection too (TLS, WebSocket
+// framing, reads and writes; see WssServer), else "rdv.serve.1" to "rdv.serve.N" serve them and the
+// hub keeps its thread to itself; "rdv.relay" runs the UDP relay and the STUN responder. With a Redis server in its
 // configuration it is one node of a cluster (RedisCluster, on "rdv.signaling" with the hub, so its
 // callbacks reach the hub on the hub's thread) under a node ID drawn afresh at each start.
 // start() and stop() are called from one controlling thread (the program's main thread, or a test);

@@ -39,6 +39,7 @@ namespace websocket = beast::websocket;
 using tcp = asio::ip::tcp;
 
 constexpr std::chrono::milliseconds kAcceptRetry{100};
+constexpr std::size_t kMaxAtHub = 64 * 1024;
 constexpr std::chrono::milliseconds kShutdownLimit{2000};
 
 std::string endpointText(const tcp::endpoint& endpoint)
@@ -114,8 +115,8 @@ public:
 
     // Called by sessions on their serving threads; each reaches the hub context in order.
     void opened(const std::shared_ptr<Session>& session, ConnectionInfo info);
-    void text(ConnectionId id, std::string_view text);
-    void binary(ConnectionId id, SharedBytes bytes);
+    void text(const std::shared_ptr<Session>& session, std::string_view text);
+    void binary(const std::shared_ptr<Session>& session, SharedBytes bytes);
     void gone(ConnectionId id);
     // A connection's queue went from `before` to `after` bytes (any thread).
     void requeued(std::size_t before, std::size_t after);
@@ -181,6 +182,11 @@ public:
     void requestClose(websocket::close_code code);
     // Ends the connection at once, without a closing handshake.
     void abort();
+    // What this connection has read and handed to the hub's thread, not yet taken there: reading waits
+    // while it is over kMaxAtHub, so that a connection cannot read faster than the hub takes.
+    void handedToHub(std::size_t bytes) { atHub_ += bytes; }
+    // On the hub's thread, once it has taken `bytes`.
+    void takenByHub(std::size_t bytes);
     std::size_t queuedBytes() const { return accounted_.load(std::memory_order_relaxed); }
     // Runs task on this connection's serving thread: at once when called there, else posted.
     template <typename Task>
@@ -220,6 +226,8 @@ private:
     bool gone_ = false;
     bool aborted_ = false;
     bool reading_ = false;
+    std::atomic<std::size_t> atHub_{0};
+    std::atomic<bool> waitingForHub_{false}; // read() found atHub_ over the limit
     bool writing_ = false;
     bool closeRequested_ = false;
     bool closeSent_ = false;
@@ -327,6 +335,13 @@ void Session::read()
     if (gone_ || reading_ || closeRequested_) {
         return;
     }
+    if (atHub_ > kMaxAtHub) {
+        waitingForHub_ = true;
+        if (atHub_ > kMaxAtHub) { // else the hub took it all meanwhile and may not have seen the flag
+            return;
+        }
+        waitingForHub_ = false;
+    }
     reading_ = true;
     ws_.async_read(buffer_, [self = shared_from_this()](const beast::error_code& ec, std::size_t) { self->onRead(ec); });
 }
@@ -344,18 +359,26 @@ void Session::onRead(const beast::error_code& ec)
             requestClose(websocket::close_code::too_big);
         } else {
             const auto data = buffer_.cdata();
-            server_.text(id_, std::string_view(static_cast<const char*>(data.data()), data.size()));
+            server_.text(shared_from_this(), std::string_view(static_cast<const char*>(data.data()), data.size()));
         }
     } else {
         const auto data = buffer_.cdata();
         const auto* begin = static_cast<const std::uint8_t*>(data.data());
-        server_.binary(id_, std::make_shared<const std::vector<std::uint8_t>>(begin, begin + data.size()));
+        server_.binary(shared_from_this(), std::make_shared<const std::vector<std::uint8_t>>(begin, begin + data.size()));
     }
     // Given back after every message: most connections are idle most of the time, and a buffer kept
     // for each would cost more than allocating one per message.
     buffer_.consume(buffer_.size());
     buffer_.shrink_to_fit();
     read();
+}
+
+void Session::takenByHub(std::size_t bytes)
+{
+    atHub_ -= bytes;
+    if (waitingForHub_.exchange(false)) {
+        run([self = shared_from_this()] { self->read(); });
+    }
 }
 
 void Session::sendText(std::string text)
@@ -619,22 +642,31 @@ void WssServer::Impl::reportOpened(const std::shared_ptr<Session>& session, cons
     }
 }
 
-void WssServer::Impl::text(ConnectionId id, std::string_view text)
+void WssServer::Impl::text(const std::shared_ptr<Session>& session, std::string_view text)
 {
     if (onHubThread()) {
-        events_->text(id, text);
+        events_->text(session->id(), text);
         return;
     }
-    asio::post(hub_, [this, id, owned = std::string(text)] { events_->text(id, owned); });
+    session->handedToHub(text.size());
+    asio::post(hub_, [this, session, owned = std::string(text)] {
+        events_->text(session->id(), owned);
+        session->takenByHub(owned.size());
+    });
 }
 
-void WssServer::Impl::binary(ConnectionId id, SharedBytes bytes)
+void WssServer::Impl::binary(const std::shared_ptr<Session>& session, SharedBytes bytes)
 {
     if (onHubThread()) {
-        events_->binary(id, bytes);
+        events_->binary(session->id(), bytes);
         return;
     }
-    asio::post(hub_, [this, id, bytes = std::move(bytes)] { events_->binary(id, bytes); });
+    const std::size_t size = bytes->size();
+    session->handedToHub(size);
+    asio::post(hub_, [this, session, bytes = std::move(bytes), size] {
+        events_->binary(session->id(), bytes);
+        session->takenByHub(size);
+    });
 }
 
 void WssServer::Impl::gone(ConnectionId id)
