@@ -84,9 +84,10 @@ struct TableRelays final : RelayAllocator {
 
 // The other nodes of a cluster, answering when the test says so (as Redis answers later).
 struct FakeCluster final : ClusterLink {
-    void claim(const std::string& deviceId, std::function<void(bool)> done) override
+    void claim(const std::string& deviceId, const std::string& keyDigest, std::function<void(Claim)> done) override
     {
         claims.emplace_back(deviceId, std::move(done));
+        digests.push_back(keyDigest);
     }
     void release(const std::string& deviceId) override { released.push_back(deviceId); }
     void locate(const std::string& deviceId, std::function<void(std::optional<std::string>)> done) override
@@ -94,14 +95,39 @@ struct FakeCluster final : ClusterLink {
         lookups.emplace_back(deviceId, std::move(done));
     }
     void send(const std::string& node, std::string payload) override { sent.emplace_back(node, std::move(payload)); }
+    void bindAlias(const std::string& deviceId, const std::string& alias, bool, std::function<void(AliasBinding)> done) override
+    {
+        answers.push_back([=, this] { done(aliasAnswer ? *aliasAnswer : aliasAnswerFor(deviceId, alias)); });
+    }
+    void unbindAlias(const std::string& deviceId) override { unbound.push_back(deviceId); }
+    void findCallee(const std::string& to, const std::string& password, std::function<void(Found, const Callee&)> done) override
+    {
+        answers.push_back([=, this] {
+            const auto callee = callees.find(to);
+            if (callee == callees.end()) {
+                done(calleeAnswer, {});
+                return;
+            }
+            done(Found::online, Callee{callee->second.deviceId, callee->second.node, password == "good"});
+        });
+    }
+    void issueSmsCode(const std::string&, const std::string&, const std::string& code, std::function<void(SmsIssue)> done) override
+    {
+        answers.push_back([this, done] { done(smsAnswer); });
+        codes.push_back(code);
+    }
 
     void answerClaim(const std::string& deviceId, bool granted)
+    {
+        answerClaim(deviceId, granted ? Claim::granted : Claim::takenElsewhere);
+    }
+    void answerClaim(const std::string& deviceId, Claim result)
     {
         auto it = std::find_if(claims.begin(), claims.end(), [&](const auto& c) { return c.first == deviceId; });
         ASSERT_NE(it, claims.end()) << deviceId;
         auto done = std::move(it->second);
         claims.erase(it);
-        done(granted);
+        done(result);
     }
     void answerLookups()
     {
@@ -110,13 +136,33 @@ struct FakeCluster final : ClusterLink {
             done(holder == nodes.end() ? std::nullopt : std::optional(holder->second));
         }
     }
+    // Answers alias bindings, callee lookups and SMS code requests, in the order asked.
+    void answer()
+    {
+        for (auto& done : std::exchange(answers, {})) {
+            done();
+        }
+    }
+    AliasBinding aliasAnswerFor(const std::string& deviceId, const std::string& alias)
+    {
+        return aliases.emplace(alias, deviceId).first->second == deviceId ? AliasBinding::bound : AliasBinding::duplicate;
+    }
     // The message a payload sent to another node carries.
     static json messageOf(const std::string& payload) { return json::parse(payload.substr(10)); }
 
     std::map<std::string, std::string> nodes; // device ID -> the other node holding it
-    std::vector<std::pair<std::string, std::function<void(bool)>>> claims;
+    std::vector<std::pair<std::string, std::function<void(Claim)>>> claims;
+    std::vector<std::string> digests; // of the claims, in order
     std::vector<std::pair<std::string, std::function<void(std::optional<std::string>)>>> lookups;
+    std::vector<std::function<void()>> answers;
+    std::map<std::string, std::string> aliases; // alias -> device ID, across the cluster
+    std::optional<AliasBinding> aliasAnswer;    // instead of the binding, when set
+    std::map<std::string, Callee> callees;      // "to" -> the device found ("good" is every code)
+    Found calleeAnswer = Found::offline;        // for any other "to"
+    SmsIssue smsAnswer = SmsIssue::issued;
+    std::vector<std::string> codes; // issued, in order
     std::vector<std::string> released;
+    std::vector<std::string> unbound;
     std::vector<std::pair<std::string, std::string>> sent;
 };
 
@@ -649,17 +695,17 @@ TEST_F(HubTest, InAClusterAnIdCountsOnceGrantedAndWhatCameMeanwhileFollowsInOrde
 TEST_F(HubTest, InAClusterTheCallersNodeMakesTheRelayAndGivesItToTheAnswerComingBack)
 {
     FakeCluster nodes;
-    nodes.nodes[kIdB] = "node-b";
+    nodes.callees[kIdB] = {kIdB, "node-b"};
     cluster = &nodes;
     online(kA, kIdA);
     nodes.answerClaim(kIdA, true);
     send(kA, {{"type", "call"}, {"to", kIdC}, {"call_id", "1"}});
-    nodes.answerLookups();
+    nodes.answer();
     EXPECT_EQ(lastTo(kA)["reason"], "对方不在线");
     EXPECT_TRUE(relays.allocations.empty()) << "no relay for a device on no node";
 
     send(kA, {{"type", "call"}, {"to", kIdB}, {"call_id", "2"}});
-    nodes.answerLookups();
+    nodes.answer();
     ASSERT_EQ(nodes.sent.size(), 1u);
     const json relay = FakeCluster::messageOf(nodes.sent[0].second)["relay"];
     ASSERT_TRUE(relay.is_object());
