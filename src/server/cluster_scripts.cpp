@@ -61,15 +61,14 @@ redis.call('SET', KEYS[1], ARGV[1], 'PX', ARGV[3])
 redis.call('SET', KEYS[2], ARGV[2], 'PX', ARGV[3])
 return 1)";
 
-constexpr const char* kRenewAliases = R"(for i = 3, #ARGV do
+constexpr const char* kRenewAliases = R"(for i = 3, #ARGV, 2 do
   local device = ARGV[i]
-  local record = 'tavoro:alias_of:' .. device
-  local bound = redis.call('GET', record)
-  if bound and redis.call('GET', 'tavoro:device:' .. device) == ARGV[1] then
-    redis.call('PEXPIRE', record, ARGV[2])
-    local alias = 'tavoro:alias:' .. string.sub(bound, 2)
-    if redis.call('GET', alias) == device then
-      redis.call('PEXPIRE', alias, ARGV[2])
+  if redis.call('GET', 'tavoro:device:' .. device) == ARGV[1] then
+    redis.call('SET', 'tavoro:alias_of:' .. device, ARGV[i + 1], 'PX', ARGV[2])
+    local alias = 'tavoro:alias:' .. string.sub(ARGV[i + 1], 2)
+    local holder = redis.call('GET', alias)
+    if holder == false or holder == device then
+      redis.call('SET', alias, device, 'PX', ARGV[2])
     end
   end
 end

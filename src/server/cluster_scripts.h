@@ -13,7 +13,8 @@ namespace tavoro::server {
 //   alias only). Only while this node holds the device.
 // - bindAlias: KEYS alias, the device's alias record; ARGV device ID, "1" or "0" (SMS mode) followed by
 //   the alias, lease ms. 1 bound, 0 held by another device.
-// - renewAliases: ARGV node, lease ms, device IDs: the aliases of those held by the node live on.
+// - renewAliases: ARGV node, lease ms, then pairs of device ID and its alias record: the aliases of
+//   the devices the node holds live on (and come back after a Redis restart unless taken meanwhile).
 // - findCallee: ARGV "to", password, code lifetime ms, most wrong guesses. {device ID, node, 1 when the
 //   password redeemed a code} or {} when offline.
 // - issueSmsCode: ARGV requester, alias, code, lifetime ms, request interval ms, most codes per alias.

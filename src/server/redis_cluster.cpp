@@ -104,7 +104,7 @@ void RedisCluster::claim(const std::string& deviceId, const std::string& keyDige
 void RedisCluster::release(const std::string& deviceId)
 {
     held_.erase(deviceId);
-    aliased_.erase(deviceId);
+    aliases_.erase(deviceId);
     run(clusterScripts().release, {deviceKey(deviceId), aliasRecordKey(deviceId)}, {nodeId_, deviceId, "1"},
         [](const RedisReply&) {});
 }
@@ -125,15 +125,15 @@ void RedisCluster::send(const std::string& node, std::string payload)
 void RedisCluster::bindAlias(const std::string& deviceId, const std::string& alias, bool smsAuth,
     std::function<void(AliasBinding)> done)
 {
-    run(clusterScripts().bindAlias, {aliasKey(alias), aliasRecordKey(deviceId)},
-        {deviceId, (smsAuth ? "1" : "0") + alias, millis(options_.lease)},
-        [this, deviceId, done = std::move(done)](const RedisReply& reply) {
+    std::string record = (smsAuth ? "1" : "0") + alias;
+    run(clusterScripts().bindAlias, {aliasKey(alias), aliasRecordKey(deviceId)}, {deviceId, record, millis(options_.lease)},
+        [this, deviceId, record, done = std::move(done)](const RedisReply& reply) {
             if (reply.kind != RedisReply::Kind::integer) {
                 done(AliasBinding::unchecked);
                 return;
             }
             if (reply.integer == 1 && held_.contains(deviceId)) {
-                aliased_.insert(deviceId);
+                aliases_[deviceId] = record;
             }
             done(reply.integer == 1 ? AliasBinding::bound : AliasBinding::duplicate);
         });
@@ -141,7 +141,7 @@ void RedisCluster::bindAlias(const std::string& deviceId, const std::string& ali
 
 void RedisCluster::unbindAlias(const std::string& deviceId)
 {
-    aliased_.erase(deviceId);
+    aliases_.erase(deviceId);
     run(clusterScripts().release, {deviceKey(deviceId), aliasRecordKey(deviceId)}, {nodeId_, deviceId, "0"},
         [](const RedisReply&) {});
 }
@@ -190,10 +190,11 @@ void RedisCluster::renew()
         }
         renewBatch(std::move(batch));
     }
-    for (auto next = aliased_.begin(); next != aliased_.end();) {
+    for (auto next = aliases_.begin(); next != aliases_.end();) {
         std::vector<std::string> args{nodeId_, millis(options_.lease)};
-        for (; next != aliased_.end() && args.size() < kRenewalBatch + 2; ++next) {
-            args.push_back(*next);
+        for (; next != aliases_.end() && args.size() < 2 * kRenewalBatch + 2; ++next) {
+            args.push_back(next->first);
+            args.push_back(next->second);
         }
         run(clusterScripts().renewAliases, {}, args, [](const RedisReply&) {});
     }

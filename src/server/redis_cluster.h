@@ -39,7 +39,9 @@ struct RedisClusterOptions {
 // While Redis cannot be reached the answers are "unchecked" (ClusterLink): the hub grants claims and
 // binds aliases on this node only (the renewal takes the leases once Redis is back, aliases excepted:
 // such a binding stays local until the device registers again); no SMS codes are issued and messages
-// for other nodes are lost.
+// for other nodes are lost. Bindings made through Redis come back with the leases after a restart of
+// Redis (unless another device bound the alias meanwhile); SMS codes and device keys do not, unless
+// Redis keeps its data (persistence).
 //
 // Threading: everything, callbacks included, on the io_context's thread; the scheduler runs its tasks
 // there too. Callbacks never run during or after destruction.
@@ -94,7 +96,7 @@ private:
     bool commandsSettled_ = false;
     bool subscriberSettled_ = false;
     std::set<std::string> held_; // claimed here and not released: what renew() keeps alive
-    std::set<std::string> aliased_; // those of them bound to an alias through this node
+    std::map<std::string, std::string> aliases_; // of those, the alias records bound through this node
     core::Scheduler& scheduler_;
     std::unique_ptr<core::RepeatingTimer> renewal_;
 };

@@ -195,6 +195,9 @@ TEST_F(ClusterTest, AnAliasBindsOnceAcrossNodesAndItsSmsCodesVerifyOneCallThroug
         EXPECT_EQ(verified->value("sms_verified", false), firstUse);
     }
 
+    redisCommand({"DEL", "tavoro:alias:" + kPhone}); // as a restarted Redis has lost it
+    EXPECT_TRUE(test::waitFor([&] { return redisCommand({"GET", "tavoro:alias:" + kPhone}) == kAlice; }, 3s))
+        << "the renewal puts it back";
     host->close();
     EXPECT_TRUE(test::waitFor([&] { return registerPhone(*rival).contains("phone_id"); }, 3s))
         << "the alias left with its device";

@@ -136,11 +136,13 @@ struct FakeCluster final : ClusterLink {
             done(holder == nodes.end() ? std::nullopt : std::optional(holder->second));
         }
     }
-    // Answers alias bindings, callee lookups and SMS code requests, in the order asked.
+    // Answers alias bindings, callee lookups and SMS code requests, in the order asked, until none is left.
     void answer()
     {
-        for (auto& done : std::exchange(answers, {})) {
-            done();
+        while (!answers.empty()) {
+            for (auto& done : std::exchange(answers, {})) {
+                done();
+            }
         }
     }
     AliasBinding aliasAnswerFor(const std::string& deviceId, const std::string& alias)
@@ -719,6 +721,96 @@ TEST_F(HubTest, InAClusterTheCallersNodeMakesTheRelayAndGivesItToTheAnswerComing
     EXPECT_EQ(log.count("Tavoro rendezvous: dropped a malformed message from another node"), 3u);
     hub().fromCluster(kIdA + " " + answer.dump());
     EXPECT_EQ(lastTo(kA)["relay"], relay);
+}
+
+TEST_F(HubTest, InAClusterItDecidesOnKeysAndThisServersStoreOnlyWhenItCannotBeReached)
+{
+    using Claim = ClusterLink::Claim;
+    FakeCluster nodes;
+    cluster = &nodes;
+    const std::string key(43, 'k');
+    deviceKeys.add(kIdC, deviceKeyDigest(std::string(43, 'x')));
+    struct Case {
+        std::string deviceId;
+        Claim answer;
+        const char* refusal; // null: bound
+    };
+    const Case cases[] = {
+        {kIdA, Claim::granted, nullptr},
+        {kIdB, Claim::ownedByAnotherKey, "设备 ID 已被另一台设备占用"},
+        {"100000004", Claim::takenElsewhere, "该设备 ID 已在其他连接上在线"},
+        {kIdC, Claim::unchecked, "设备 ID 已被另一台设备占用"}, // this server knows another key
+        {"100000005", Claim::unchecked, nullptr},
+    };
+    ConnectionId id = 10;
+    for (const auto& c : cases) {
+        open(++id);
+        send(id, {{"type", "hello"}, {"device_id", c.deviceId}, {"token", "qxm"}, {"device_key", key}});
+        EXPECT_EQ(nodes.digests.back(), deviceKeyDigest(key));
+        nodes.answerClaim(c.deviceId, c.answer);
+        EXPECT_EQ(sink.wasClosed(id), c.refusal != nullptr) << c.deviceId;
+        if (c.refusal) {
+            EXPECT_EQ(lastTo(id)["err"]["message"], c.refusal) << c.deviceId;
+        }
+    }
+    EXPECT_EQ(deviceKeys.find(kIdA), deviceKeyDigest(key)) << "a copy for when the cluster cannot be reached";
+}
+
+TEST_F(HubTest, InAClusterAliasesSmsCodesAndCallsAwaitItsAnswerAndWhatTheConnectionSendsMeanwhileFollows)
+{
+    FakeCluster nodes;
+    cluster = &nodes;
+    nodes.callees["13800000000"] = {kIdA, ""};
+    nodes.callees[kIdB] = {kIdB, "node-b"};
+    for (const auto& [id, deviceId] : {std::pair(kA, kIdA), std::pair(kC, kIdC)}) {
+        online(id, deviceId);
+        nodes.answerClaim(deviceId, true);
+    }
+    bindPhone(kA, "13800000000", true);
+    send(kA, {{"type", "push_msg"}, {"to", kIdC}});
+    EXPECT_TRUE(sink.to(kC).empty()) << "behind the binding";
+    nodes.answer();
+    EXPECT_EQ(sink.to(kA).back(), (json{{"type", "register"}, {"phone_id", "13800000000"}}));
+    EXPECT_EQ(lastTo(kC)["type"], "push_msg");
+    nodes.aliasAnswer = ClusterLink::AliasBinding::duplicate;
+    bindPhone(kC, "13900000000", false);
+    nodes.answer();
+    EXPECT_EQ(lastTo(kC)["phone_dup"], "13900000000");
+    nodes.aliasAnswer = ClusterLink::AliasBinding::unchecked; // bound here alone
+    bindPhone(kC, "13900000000", false);
+    nodes.answer();
+    EXPECT_EQ(lastTo(kC)["phone_id"], "13900000000");
+
+    requestCode(kC, "13800000000");
+    nodes.answer();
+    ASSERT_EQ(sms.sent.size(), 1u);
+    EXPECT_EQ(sms.sent[0], std::pair(std::string("13800000000"), nodes.codes[0]));
+    EXPECT_EQ(lastTo(kC), (json{{"type", "sms_code_resp"}, {"phone", "13800000000"}}));
+    nodes.smsAnswer = ClusterLink::SmsIssue::tooSoon;
+    requestCode(kC, "13800000000");
+    nodes.answer();
+    EXPECT_EQ(sms.sent.size(), 1u);
+    EXPECT_EQ(lastTo(kC)["err"]["message"], "验证码请求过于频繁，请 60 秒后再试");
+
+    send(kC, {{"type", "call"}, {"to", "13800000000"}, {"call_id", "1"}, {"password", "good"}});
+    send(kC, {{"type", "call"}, {"to", kIdB}, {"call_id", "2"}});
+    send(kC, {{"type", "call"}, {"to", "100000009"}, {"call_id", "3"}});
+    nodes.answer();
+    const json call = lastTo(kA);
+    EXPECT_EQ(call["sms_verified"], true);
+    EXPECT_EQ(call["from"], kIdC);
+    ASSERT_EQ(nodes.sent.size(), 1u);
+    EXPECT_EQ(nodes.sent[0].first, "node-b");
+    EXPECT_TRUE(FakeCluster::messageOf(nodes.sent[0].second)["relay"].is_object());
+    EXPECT_EQ(lastTo(kC)["call_id"], "3");
+    EXPECT_EQ(lastTo(kC)["reason"], "对方不在线");
+    EXPECT_EQ(relays.allocations.size(), 2u) << "no relay for a device on no node";
+
+    nodes.calleeAnswer = ClusterLink::Found::unchecked;
+    send(kC, {{"type", "call"}, {"to", kIdA}, {"call_id", "4"}, {"password", "good"}});
+    nodes.answer();
+    EXPECT_EQ(lastTo(kA)["call_id"], "4") << "this server's own devices are still reached";
+    EXPECT_FALSE(lastTo(kA).contains("sms_verified"));
 }
 
 } // namespace
