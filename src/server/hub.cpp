@@ -142,11 +142,11 @@ void Hub::handle(ConnectionId id, Connection& connection, Json& msg)
     deliver(to, msg, connection.deviceId);
 }
 
-template <typename Handle>
-auto Hub::inOrder(ConnectionId id, Handle handle)
+template <typename Then>
+auto Hub::inOrder(ConnectionId id, Then then)
 {
     connections_.at(id).pending = true;
-    return [this, id, handle = std::move(handle)](const auto&... answer) mutable {
+    return [this, id, then = std::move(then)](const auto&... answer) mutable {
         auto it = connections_.find(id);
         if (it == connections_.end()) {
             return;
@@ -155,7 +155,7 @@ auto Hub::inOrder(ConnectionId id, Handle handle)
         if (it->second.refused) {
             return;
         }
-        handle(answer...);
+        then(answer...);
         resume(id);
     };
 }

@@ -18,7 +18,6 @@
 #include <deque>
 #include <string>
 #include <unordered_map>
-#include <vector>
 
 namespace tavoro::server {
 
@@ -93,9 +92,9 @@ private:
     };
 
     // The cluster's callback for a step of connection id: until it has run, later texts of the
-    // connection wait; then handle runs (unless the connection is gone or refused) and they follow.
-    template <typename Handle>
-    auto inOrder(ConnectionId id, Handle handle);
+    // connection wait; then `then` runs (unless the connection is gone or refused) and they follow.
+    template <typename Then>
+    auto inOrder(ConnectionId id, Then then);
     void resume(ConnectionId id);
     void handle(ConnectionId id, Connection& connection, Json& msg);
 
