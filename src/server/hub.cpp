@@ -24,8 +24,10 @@ constexpr const char* kBadPhone = "手机号格式不正确";
 constexpr const char* kPhoneUnbound = "该手机号未绑定设备";
 constexpr const char* kSmsTooSoon = "验证码请求过于频繁，请 60 秒后再试";
 
-// What a connection may send while the cluster decides on its ID; more is dropped.
-constexpr std::size_t kMaxWaiting = 64;
+// What a connection may send while a cluster step of its own is pending (a Redis round trip, well
+// under a millisecond, unless Redis is being lost). Rather than drop what comes beyond, the
+// connection is closed: its installation reconnects and nothing is silently lost in between.
+constexpr std::size_t kMaxWaiting = 1024;
 
 // Deeper nesting is never sent by an installation, and re-serialising it would recurse that deep.
 constexpr std::size_t kMaxNesting = 64;
@@ -104,6 +106,10 @@ void Hub::text(ConnectionId id, std::string_view text)
     if (connection.pending) {
         if (connection.waiting.size() < kMaxWaiting) {
             connection.waiting.emplace_back(text);
+        } else {
+            connection.refused = true;
+            logLine(id, "closed: too many messages while waiting for the cluster");
+            sink_.close(id);
         }
         return;
     }

@@ -692,6 +692,15 @@ TEST_F(HubTest, InAClusterAnIdCountsOnceGrantedAndWhatCameMeanwhileFollowsInOrde
     EXPECT_TRUE(sink.wasClosed(kC));
     hub().closed(kC);
     EXPECT_EQ(nodes.released, std::vector<std::string>{kIdC}) << "a refused claim is released too (if ours)";
+
+    sink.closed.clear();
+    online(kC, kIdC);
+    for (int seq = 0; seq < 1024; ++seq) {
+        send(kC, {{"type", "push_msg"}, {"to", kIdA}, {"seq", seq}});
+    }
+    EXPECT_FALSE(sink.wasClosed(kC)) << "1024 messages wait for the grant";
+    send(kC, {{"type", "push_msg"}, {"to", kIdA}});
+    EXPECT_TRUE(sink.wasClosed(kC)) << "rather than losing the 1025th, the connection is closed";
 }
 
 TEST_F(HubTest, InAClusterTheCallersNodeMakesTheRelayAndGivesItToTheAnswerComingBack)
