@@ -34,8 +34,12 @@ RedisCluster::RedisCluster(boost::asio::io_context& io, core::Scheduler& schedul
 void RedisCluster::start(PayloadCallback onPayload)
 {
     commands_.onStateChange([this](redis::RedisState state) {
+        // Back after an outage: the leases may have run out or Redis may have restarted empty, so the
+        // IDs held here are put back at once rather than at the next renewal (after the scripts, which
+        // the renewal runs).
         if (state == redis::RedisState::connected) {
             loadScripts();
+            renew();
         }
         settle(commandsSettled_);
     });

@@ -37,7 +37,8 @@ struct RedisClusterOptions {
 // Every change is a Lua script (ClusterScripts), run by EVALSHA: the scripts are loaded at each connect,
 // and one that Redis lost all the same is sent again by EVAL.
 // While Redis cannot be reached the answers are "unchecked" (ClusterLink): the hub grants claims
-// (checking keys against this server's own store) and binds aliases on this node only (the renewal takes the leases once Redis is back, aliases excepted:
+// (checking keys against this server's own store) and binds aliases on this node only (once the command
+// connection is back every lease held here is put back at once, aliases excepted:
 // such a binding stays local until the device registers again); no SMS codes are issued and messages
 // for other nodes are lost. Bindings made through Redis come back with the leases after a restart of
 // Redis (unless another device bound the alias meanwhile); SMS codes and device keys do not, unless

@@ -199,7 +199,8 @@ void RedisConnection::report(RedisState state, const std::string& why)
     reported_ = state;
     const auto prefix = "Tavoro " + options_.name + ": ";
     if (state == RedisState::connected) {
-        log::info(prefix + "connected to " + url_.redacted());
+        log::info(prefix + "connected to " + url_.redacted() + (everConnected_ ? " again" : ""));
+        everConnected_ = true;
     } else {
         log::warn(prefix + "no connection to " + url_.redacted() + " (" + why + "), retrying");
     }

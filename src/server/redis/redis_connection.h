@@ -53,7 +53,8 @@ public:
     RedisConnection& operator=(const RedisConnection&) = delete;
 
     // Called on every change between connected and lost (the first failed attempt counts as lost),
-    // with one log line for each. Set before start().
+    // with one log line for each: "connected to URL" (with " again" once it had been connected before),
+    // "no connection to URL (why), retrying". Set before start().
     void onStateChange(StateCallback callback) { onState_ = std::move(callback); }
     void start();
     bool connected() const { return phase_ == Phase::ready; }
@@ -96,6 +97,7 @@ private:
     std::unique_ptr<redisAsyncContext, ContextFree> context_; // null while there is no connection
     Phase phase_ = Phase::idle;
     std::optional<RedisState> reported_;
+    bool everConnected_ = false; // the connected line says "again" after the first
     std::uint64_t attempt_ = 0;      // tells late answers to an earlier attempt (resolver, AUTH, SELECT) apart
     std::size_t setupPending_ = 0;   // AUTH/SELECT replies still awaited
     std::string setupError_;         // why AUTH or SELECT failed, for the lost line
