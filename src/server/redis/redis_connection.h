@@ -25,6 +25,7 @@ enum class RedisState { connected, lost };
 struct RedisConnectionOptions {
     std::string name = "redis"; // log lines start "Tavoro <name>: "
     std::chrono::milliseconds firstRetry{100};
+    // Also how long after Redis is back a cluster node may take to route across nodes again.
     std::chrono::milliseconds longestRetry{2000};
     std::chrono::milliseconds connectTimeout{3000}; // from connecting to usable (AUTH and SELECT answered)
     std::size_t maxInFlight = 10000; // commands sent and not answered yet; more fail at once
