@@ -11,6 +11,9 @@ demo_cleanup() {
   for dir in "${demo_dirs[@]}"; do rm -rf "$dir"; done
 }
 trap demo_cleanup EXIT
+# Ctrl-C or a TERM ends the script through its exit, and so through the clean-up.
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 # wait_for FILE PATTERN MESSAGE: waits until FILE holds a line matching PATTERN; after ten seconds
 # prints MESSAGE and exits.
@@ -76,9 +79,12 @@ run_headless_controller() {
   screenshot="$dir/Tavoro-$stamp.png"
   recording="$dir/Tavoro-$stamp.h264"
   echo "tavoro-cli connect $host_id (for $seconds s):"
+  # In the background, so that a signal to the script ends the session at once through the clean-up.
   "$programs/tavoro-cli/tavoro-cli" "$@" --config-dir "$dir/controller" \
     connect "$host_id" --password "$password" --seconds "$seconds" --stats \
-    --screenshot "$screenshot" --screenshot-after 2 --record "$recording" 2>"$dir/controller.log" || status=$?
+    --screenshot "$screenshot" --screenshot-after 2 --record "$recording" 2>"$dir/controller.log" &
+  demo_pids+=($!)
+  wait "$!" || status=$?
   echo
   [ -s "$screenshot" ] && echo "screenshot: $screenshot"
   [ -s "$recording" ] && echo "recording:  $recording (ffplay plays it)"
