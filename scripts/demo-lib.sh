@@ -5,8 +5,16 @@ programs=build/src/programs
 
 demo_pids=()
 demo_dirs=() # removed on exit
+# TERM to each, and KILL to whatever has not ended five seconds later.
 demo_cleanup() {
   for pid in "${demo_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for _ in $(seq 50); do
+    local alive=0
+    for pid in "${demo_pids[@]}"; do kill -0 "$pid" 2>/dev/null && alive=1; done
+    [ "$alive" = 0 ] && break
+    sleep 0.1
+  done
+  for pid in "${demo_pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
   for pid in "${demo_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
   for dir in "${demo_dirs[@]}"; do rm -rf "$dir"; done
 }
