@@ -26,9 +26,11 @@ public:
     // Frees deviceId and its alias at once when this node still holds it; every claim is released so,
     // granted or not.
     virtual void release(const std::string& deviceId) = 0;
-    // The node holding deviceId when that is another node; nothing when no node or this one holds it.
-    virtual void locate(const std::string& deviceId, std::function<void(std::optional<std::string> node)> done) = 0;
-    // Hands a payload (a ClusterMessage) to that node's hub; payloads to one node arrive in the order sent.
+    // Hands a payload (a ClusterMessage) to the hub of the node holding deviceId when that is another
+    // node; it goes nowhere when no node or this one holds it. Payloads forwarded or sent arrive in the
+    // order of the calls.
+    virtual void forward(const std::string& deviceId, std::string payload) = 0;
+    // Hands a payload (a ClusterMessage) to that node's hub.
     virtual void send(const std::string& node, std::string payload) = 0;
 
     enum class AliasBinding { bound, duplicate, unchecked };

@@ -142,6 +142,13 @@ redis.call('ZADD', codes, now(), ARGV[3])
 redis.call('PEXPIRE', codes, lifetime)
 return 0)";
 
+constexpr const char* kForward = R"(local holder = redis.call('GET', KEYS[1])
+if holder and holder ~= ARGV[1] then
+  redis.call('PUBLISH', 'tavoro:node:' .. holder, ARGV[2])
+  return 1
+end
+return 0)";
+
 } // namespace
 
 const ClusterScripts& clusterScripts()
@@ -154,6 +161,7 @@ const ClusterScripts& clusterScripts()
         RedisScript::of(kRenewAliases),
         RedisScript::of(std::string(kSmsHelpers) + kFindCallee),
         RedisScript::of(std::string(kSmsHelpers) + kIssueSmsCode),
+        RedisScript::of(kForward),
     };
     return scripts;
 }

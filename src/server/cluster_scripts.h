@@ -2,6 +2,8 @@
 
 #include "server/redis/redis_script.h"
 
+#include <vector>
+
 namespace tavoro::server {
 
 // The Lua scripts by which a node reads and changes the state its cluster shares in Redis, each run
@@ -19,6 +21,8 @@ namespace tavoro::server {
 //   password redeemed a code} or {} when offline.
 // - issueSmsCode: ARGV requester, alias, code, lifetime ms, request interval ms, most codes per alias.
 //   0 issued, 1 alias unbound, 2 too soon.
+// - forward: KEYS device; ARGV node, payload. Publishes the payload on the channel of the node holding
+//   the device when that is another node: 1, else 0.
 struct ClusterScripts {
     redis::RedisScript claim;
     redis::RedisScript renew;
@@ -27,6 +31,13 @@ struct ClusterScripts {
     redis::RedisScript renewAliases;
     redis::RedisScript findCallee;
     redis::RedisScript issueSmsCode;
+    redis::RedisScript forward;
+
+    // Every script, for loading them all.
+    std::vector<const redis::RedisScript*> all() const
+    {
+        return {&claim, &renew, &release, &bindAlias, &renewAliases, &findCallee, &issueSmsCode, &forward};
+    }
 };
 
 const ClusterScripts& clusterScripts();

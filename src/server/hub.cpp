@@ -524,16 +524,9 @@ void Hub::deliver(const std::string& deviceId, Json& msg, const std::string& fro
     }
 }
 
-// Every message for another node goes through locate, whose answers come in the order asked: so
-// messages between two devices keep their order whatever their type.
-void Hub::sendElsewhere(ClusterMessage message)
+void Hub::sendElsewhere(const ClusterMessage& message)
 {
-    const std::string deviceId = message.deviceId;
-    cluster_->locate(deviceId, [this, message = std::move(message)](std::optional<std::string> node) {
-        if (node) {
-            cluster_->send(*node, encodeClusterMessage(message.kind, message.deviceId, message.body));
-        }
-    });
+    cluster_->forward(message.deviceId, encodeClusterMessage(message.kind, message.deviceId, message.body));
 }
 
 void Hub::fromCluster(std::string_view payload)

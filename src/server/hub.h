@@ -119,7 +119,7 @@ private:
     void answer(const std::string& calleeId, Json& msg, const std::string& to);
     std::optional<Json> allocateRelay(const Connection& caller);
     void deliver(const std::string& deviceId, Json& msg, const std::string& fromId);
-    void sendElsewhere(ClusterMessage message);
+    void sendElsewhere(const ClusterMessage& message);
     // False when the message is malformed.
     bool textFromCluster(const ClusterMessage& message);
     bool binaryFromCluster(const ClusterMessage& message);

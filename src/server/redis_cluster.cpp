@@ -61,9 +61,7 @@ void RedisCluster::settle(bool& which)
 // Sent first on each connection, so every EVALSHA after it finds its script.
 void RedisCluster::loadScripts()
 {
-    const auto& scripts = clusterScripts();
-    for (const auto* script : {&scripts.claim, &scripts.renew, &scripts.release, &scripts.bindAlias,
-             &scripts.renewAliases, &scripts.findCallee, &scripts.issueSmsCode}) {
+    for (const auto* script : clusterScripts().all()) {
         commands_.command({"SCRIPT", "LOAD", script->text}, [](const RedisReply&) {});
     }
 }
@@ -71,17 +69,20 @@ void RedisCluster::loadScripts()
 void RedisCluster::run(const RedisScript& script, const std::vector<std::string>& keys,
     const std::vector<std::string>& args, redis::RedisConnection::ReplyCallback done)
 {
-    std::vector<std::string> words{"EVALSHA", script.sha1, std::to_string(keys.size())};
-    words.insert(words.end(), keys.begin(), keys.end());
-    words.insert(words.end(), args.begin(), args.end());
-    commands_.command(words, [this, &script, words, done = std::move(done)](const RedisReply& reply) mutable {
+    // Shared with the callback rather than copied: the words may carry a large message.
+    auto words = std::make_shared<std::vector<std::string>>();
+    words->reserve(3 + keys.size() + args.size());
+    *words = {"EVALSHA", script.sha1, std::to_string(keys.size())};
+    words->insert(words->end(), keys.begin(), keys.end());
+    words->insert(words->end(), args.begin(), args.end());
+    commands_.command(*words, [this, &script, words, done = std::move(done)](const RedisReply& reply) mutable {
         if (!reply.isError() || !reply.text.starts_with("NOSCRIPT")) {
             done(reply);
             return;
         }
-        words[0] = "EVAL";
-        words[1] = script.text;
-        commands_.command(words, std::move(done));
+        (*words)[0] = "EVAL";
+        (*words)[1] = script.text;
+        commands_.command(*words, std::move(done));
     });
 }
 
@@ -113,12 +114,9 @@ void RedisCluster::release(const std::string& deviceId)
         [](const RedisReply&) {});
 }
 
-void RedisCluster::locate(const std::string& deviceId, std::function<void(std::optional<std::string> node)> done)
+void RedisCluster::forward(const std::string& deviceId, std::string payload)
 {
-    commands_.command({"GET", deviceKey(deviceId)}, [this, done = std::move(done)](const RedisReply& reply) {
-        const bool elsewhere = reply.kind == RedisReply::Kind::string && reply.text != nodeId_;
-        done(elsewhere ? std::optional(reply.text) : std::nullopt);
-    });
+    run(clusterScripts().forward, {deviceKey(deviceId)}, {nodeId_, std::move(payload)}, [](const RedisReply&) {});
 }
 
 void RedisCluster::send(const std::string& node, std::string payload)

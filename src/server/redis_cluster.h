@@ -68,7 +68,7 @@ public:
 
     void claim(const std::string& deviceId, const std::string& keyDigest, std::function<void(Claim)> done) override;
     void release(const std::string& deviceId) override;
-    void locate(const std::string& deviceId, std::function<void(std::optional<std::string> node)> done) override;
+    void forward(const std::string& deviceId, std::string payload) override;
     void send(const std::string& node, std::string payload) override;
     void bindAlias(const std::string& deviceId, const std::string& alias, bool smsAuth,
         std::function<void(AliasBinding)> done) override;

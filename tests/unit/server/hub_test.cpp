@@ -90,9 +90,11 @@ struct FakeCluster final : ClusterLink {
         digests.push_back(keyDigest);
     }
     void release(const std::string& deviceId) override { released.push_back(deviceId); }
-    void locate(const std::string& deviceId, std::function<void(std::optional<std::string>)> done) override
+    void forward(const std::string& deviceId, std::string payload) override
     {
-        lookups.emplace_back(deviceId, std::move(done));
+        if (auto holder = nodes.find(deviceId); holder != nodes.end()) {
+            sent.emplace_back(holder->second, std::move(payload));
+        }
     }
     void send(const std::string& node, std::string payload) override { sent.emplace_back(node, std::move(payload)); }
     void bindAlias(const std::string& deviceId, const std::string& alias, bool, std::function<void(AliasBinding)> done) override
@@ -129,13 +131,6 @@ struct FakeCluster final : ClusterLink {
         claims.erase(it);
         done(result);
     }
-    void answerLookups()
-    {
-        for (auto& [deviceId, done] : std::exchange(lookups, {})) {
-            auto holder = nodes.find(deviceId);
-            done(holder == nodes.end() ? std::nullopt : std::optional(holder->second));
-        }
-    }
     // Answers alias bindings, callee lookups and SMS code requests, in the order asked, until none is left.
     void answer()
     {
@@ -155,7 +150,6 @@ struct FakeCluster final : ClusterLink {
     std::map<std::string, std::string> nodes; // device ID -> the other node holding it
     std::vector<std::pair<std::string, std::function<void(Claim)>>> claims;
     std::vector<std::string> digests; // of the claims, in order
-    std::vector<std::pair<std::string, std::function<void(std::optional<std::string>)>>> lookups;
     std::vector<std::function<void()>> answers;
     std::map<std::string, std::string> aliases; // alias -> device ID, across the cluster
     std::optional<AliasBinding> aliasAnswer;    // instead of the binding, when set
@@ -673,11 +667,10 @@ TEST_F(HubTest, InAClusterAnIdCountsOnceGrantedAndWhatCameMeanwhileFollowsInOrde
     send(kA, {{"type", "push_msg"}, {"to", kIdB}, {"seq", 1}});
     send(kA, {{"type", "push_msg"}, {"to", kIdB}, {"seq", 2}});
     online(kC, kIdC);
-    EXPECT_TRUE(nodes.lookups.empty()) << "nothing counts before the grant";
+    EXPECT_TRUE(nodes.sent.empty()) << "nothing counts before the grant";
 
     nodes.answerClaim(kIdA, true);
     send(kA, {{"type", "push_msg"}, {"to", kIdC}});
-    nodes.answerLookups();
     EXPECT_TRUE(sink.to(kC).empty()) << "a device awaiting its grant gets nothing";
     ASSERT_EQ(nodes.sent.size(), 2u);
     for (int seq : {1, 2}) {
