@@ -19,6 +19,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb x11-xserver-utils xauth ffmpeg coturn nftables iproute2 procps openssl ca-certificates
   redis-server
+  # scripts/run-cluster.sh: the TCP load balancer in front of the rendezvous nodes
+  haproxy
 )
 
 missing=()

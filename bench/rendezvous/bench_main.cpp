@@ -5,6 +5,8 @@
 //   rendezvous_bench flood [N]               N clients that never read their answers: server memory
 //   rendezvous_bench relay [S] [MBIT]        UDP relay throughput with 1116-byte datagrams
 //   rendezvous_bench coturn [S]              the same through coturn's TURN relay (ChannelData)
+//   rendezvous_bench cluster [S]             two nodes on one redis-server: latency a crossing adds,
+//                                            messages/s across nodes
 #include "bench_support.h"
 
 #include <iostream>
@@ -44,7 +46,10 @@ int main(int argc, char** argv)
     if (what == "coturn") {
         return benchCoturn(static_cast<int>(arg(2, 5)));
     }
+    if (what == "cluster") {
+        return benchCluster(static_cast<int>(arg(2, 4)));
+    }
     std::cerr << "usage: rendezvous_bench connections [N] | routing [PAIRS] [SECONDS] | flood [N] | relay [SECONDS] [MBIT] | "
-                 "coturn [SECONDS]\n";
+                 "coturn [SECONDS] | cluster [SECONDS]\n";
     return 2;
 }

@@ -26,5 +26,6 @@ int benchRouting(int pairs, int seconds);
 int benchFlood(int clients);
 int benchRelay(int seconds, double rateMbit);
 int benchCoturn(int seconds);
+int benchCluster(int seconds);
 
 } // namespace tavoro::bench

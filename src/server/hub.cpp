@@ -24,8 +24,10 @@ constexpr const char* kBadPhone = "手机号格式不正确";
 constexpr const char* kPhoneUnbound = "该手机号未绑定设备";
 constexpr const char* kSmsTooSoon = "验证码请求过于频繁，请 60 秒后再试";
 
-// What a connection may send while the cluster decides on its ID; more is dropped.
-constexpr std::size_t kMaxWaiting = 64;
+// What a connection may send while a cluster step of its own is pending (a Redis round trip, well
+// under a millisecond, unless Redis is being lost). Rather than drop what comes beyond, the
+// connection is closed: its installation reconnects and nothing is silently lost in between.
+constexpr std::size_t kMaxWaiting = 1024;
 
 // Deeper nesting is never sent by an installation, and re-serialising it would recurse that deep.
 constexpr std::size_t kMaxNesting = 64;
@@ -101,37 +103,80 @@ void Hub::text(ConnectionId id, std::string_view text)
         return;
     }
     Connection& connection = it->second;
-    const std::string type = json::stringField(*msg, "type");
-    if (type == "hello") {
-        hello(id, connection, *msg);
-        return;
-    }
-    if (connection.deviceId.empty()) {
-        if (connection.claiming && connection.waiting.size() < kMaxWaiting) {
+    if (connection.pending) {
+        if (connection.waiting.size() < kMaxWaiting) {
             connection.waiting.emplace_back(text);
+        } else {
+            connection.refused = true;
+            logLine(id, "closed: too many messages while waiting for the cluster");
+            sink_.close(id);
         }
         return;
     }
+    handle(id, connection, *msg);
+}
+
+void Hub::handle(ConnectionId id, Connection& connection, Json& msg)
+{
+    const std::string type = json::stringField(msg, "type");
+    if (type == "hello") {
+        hello(id, connection, msg);
+        return;
+    }
+    if (connection.deviceId.empty()) {
+        return;
+    }
     if (type == "register") {
-        registerAlias(id, connection.deviceId, *msg);
+        registerAlias(id, connection.deviceId, msg);
         return;
     }
     if (type == "sms_code_req") {
-        smsCodeRequest(id, connection, *msg);
+        smsCodeRequest(id, connection, msg);
         return;
     }
-    const std::string to = json::stringField(*msg, "to");
+    const std::string to = json::stringField(msg, "to");
     if (to.empty() || isServerOnlyType(type)) {
         return;
     }
     if (type == "call") {
-        call(id, connection, *msg, to);
+        call(id, connection, msg, to);
         return;
     }
     if (type == "call_response" || type == "call_ack") {
-        answer(connection.deviceId, *msg, to);
+        answer(connection.deviceId, msg, to);
     }
-    deliver(to, *msg, connection.deviceId);
+    deliver(to, msg, connection.deviceId);
+}
+
+template <typename Then>
+auto Hub::inOrder(ConnectionId id, Then then)
+{
+    connections_.at(id).pending = true;
+    return [this, id, then = std::move(then)](const auto&... answer) mutable {
+        auto it = connections_.find(id);
+        if (it == connections_.end()) {
+            return;
+        }
+        it->second.pending = false;
+        if (it->second.refused) {
+            return;
+        }
+        then(answer...);
+        resume(id);
+    };
+}
+
+void Hub::resume(ConnectionId id)
+{
+    for (auto it = connections_.find(id); it != connections_.end(); it = connections_.find(id)) {
+        Connection& connection = it->second;
+        if (connection.refused || connection.pending || connection.waiting.empty()) {
+            return;
+        }
+        const std::string next = std::move(connection.waiting.front());
+        connection.waiting.pop_front();
+        text(id, next);
+    }
 }
 
 void Hub::binary(ConnectionId id, const SharedBytes& bytes)
@@ -193,20 +238,25 @@ void Hub::hello(ConnectionId id, Connection& connection, const Json& msg)
         return;
     }
     const std::string deviceKey = key == msg.end() ? std::string() : key->get<std::string>();
-    const Ownership ownership = ownershipOf(deviceId, deviceKey);
-    if (ownership == Ownership::stranger) {
-        refuse(id, kIdOwned, "device " + deviceId + " belongs to another key");
-        return;
+    std::string newKey;
+    if (!cluster_) {
+        const Ownership ownership = ownershipOf(deviceId, deviceKey);
+        if (ownership == Ownership::stranger) {
+            refuse(id, kIdOwned, "device " + deviceId + " belongs to another key");
+            return;
+        }
+        newKey = ownership == Ownership::unclaimed ? deviceKey : std::string();
     }
-    const std::string newKey = ownership == Ownership::unclaimed ? deviceKey : std::string();
     switch (directory_.claim(id, deviceId)) {
     case Directory::Claim::bound:
         if (!cluster_) {
             bind(id, connection, deviceId, newKey);
             return;
         }
-        connection.claiming = true;
-        cluster_->claim(deviceId, [this, id, deviceId, newKey](bool granted) { claimed(id, deviceId, newKey, granted); });
+        cluster_->claim(deviceId, deviceKey.empty() ? std::string() : deviceKeyDigest(deviceKey),
+            inOrder(id, [this, id, deviceId, deviceKey](ClusterLink::Claim result) {
+                claimed(id, deviceId, deviceKey, result);
+            }));
         return;
     case Directory::Claim::alreadyHeld:
         return;
@@ -219,23 +269,21 @@ void Hub::hello(ConnectionId id, Connection& connection, const Json& msg)
     }
 }
 
-void Hub::claimed(ConnectionId id, const std::string& deviceId, const std::string& newKey, bool granted)
+// The cluster decides on the key when it can; this server's own store keeps a copy of the keys it
+// sees, and decides when the cluster cannot be reached.
+void Hub::claimed(ConnectionId id, const std::string& deviceId, const std::string& key, ClusterLink::Claim result)
 {
-    auto it = connections_.find(id);
-    if (it == connections_.end() || it->second.refused) {
-        return;
-    }
-    Connection& connection = it->second;
-    connection.claiming = false;
-    auto waiting = std::exchange(connection.waiting, {});
-    if (!granted) {
+    using Claim = ClusterLink::Claim;
+    if (result == Claim::takenElsewhere) {
         refuse(id, kIdTaken, "device " + deviceId + " is already online");
         return;
     }
-    bind(id, connection, deviceId, newKey);
-    for (const auto& text : waiting) {
-        this->text(id, text);
+    const Ownership local = ownershipOf(deviceId, key);
+    if (result == Claim::ownedByAnotherKey || (result == Claim::unchecked && local == Ownership::stranger)) {
+        refuse(id, kIdOwned, "device " + deviceId + " belongs to another key");
+        return;
     }
+    bind(id, connections_.at(id), deviceId, local == Ownership::unclaimed ? key : std::string());
 }
 
 void Hub::bind(ConnectionId id, Connection& connection, const std::string& deviceId, const std::string& newKey)
@@ -270,34 +318,78 @@ void Hub::registerAlias(ConnectionId id, const std::string& deviceId, const Json
     const std::string phone = json::stringField(msg, "phone");
     if (phone.empty()) {
         directory_.unbindAlias(deviceId);
+        if (cluster_) {
+            cluster_->unbindAlias(deviceId);
+        }
         return;
     }
     if (!isPhoneAlias(phone)) {
         replyError(id, kBadPhone);
         return;
     }
-    const bool bound = directory_.bindAlias(deviceId, phone, json::boolField(msg, "sms_auth")) == Directory::AliasResult::bound;
-    reply(id, Json{{"type", "register"}, {bound ? "phone_id" : "phone_dup", phone}});
+    const bool smsAuth = json::boolField(msg, "sms_auth");
+    if (!cluster_) {
+        replyAlias(id, phone, directory_.bindAlias(deviceId, phone, smsAuth) == Directory::AliasResult::bound);
+        return;
+    }
+    cluster_->bindAlias(deviceId, phone, smsAuth,
+        inOrder(id, [this, id, deviceId, phone, smsAuth](ClusterLink::AliasBinding result) {
+            using Binding = ClusterLink::AliasBinding;
+            // This server's directory keeps the binding too, for when the cluster cannot be reached.
+            const bool bound = result != Binding::duplicate
+                && directory_.bindAlias(deviceId, phone, smsAuth) == Directory::AliasResult::bound;
+            if (result == Binding::bound && !bound) {
+                cluster_->unbindAlias(deviceId);
+            }
+            replyAlias(id, phone, bound);
+        }));
+}
+
+void Hub::replyAlias(ConnectionId id, const std::string& alias, bool bound)
+{
+    reply(id, Json{{"type", "register"}, {bound ? "phone_id" : "phone_dup", alias}});
 }
 
 void Hub::smsCodeRequest(ConnectionId id, const Connection& requester, const Json& msg)
 {
+    using SmsIssue = ClusterLink::SmsIssue;
     if (!smsRequestsByAddress_.allow(requester.info.peerAddress, clock_.now())) {
         replyError(id, kSmsTooSoon);
         return;
     }
     const std::string alias = json::stringField(msg, "to");
-    if (!directory_.deviceForAlias(alias)) {
+    if (!cluster_) {
+        if (!directory_.deviceForAlias(alias)) {
+            smsCodeIssued(id, alias, {}, SmsIssue::unbound);
+            return;
+        }
+        const auto issued = smsCodes_.issue(requester.deviceId, alias);
+        smsCodeIssued(id, alias, issued.code.value_or(""), issued.code ? SmsIssue::issued : SmsIssue::tooSoon);
+        return;
+    }
+    if (!isPhoneAlias(alias)) {
+        smsCodeIssued(id, alias, {}, SmsIssue::unbound);
+        return;
+    }
+    const std::string code = makeSmsCode(random_);
+    cluster_->issueSmsCode(requester.deviceId, alias, code,
+        inOrder(id, [this, id, alias, code](SmsIssue result) { smsCodeIssued(id, alias, code, result); }));
+}
+
+void Hub::smsCodeIssued(ConnectionId id, const std::string& alias, const std::string& code, ClusterLink::SmsIssue result)
+{
+    switch (result) {
+    case ClusterLink::SmsIssue::unbound:
         replyError(id, kPhoneUnbound);
         return;
-    }
-    auto issued = smsCodes_.issue(requester.deviceId, alias);
-    if (!issued.code) {
+    case ClusterLink::SmsIssue::tooSoon:
         replyError(id, kSmsTooSoon);
         return;
+    case ClusterLink::SmsIssue::issued:
+        sms_.sendCode(phoneNumberOf(alias), code);
+        reply(id, Json{{"type", "sms_code_resp"}, {"phone", alias}});
+        return;
     }
-    sms_.sendCode(phoneNumberOf(alias), *issued.code);
-    reply(id, Json{{"type", "sms_code_resp"}, {"phone", alias}});
 }
 
 void Hub::call(ConnectionId id, const Connection& caller, Json& msg, const std::string& to)
@@ -306,33 +398,61 @@ void Hub::call(ConnectionId id, const Connection& caller, Json& msg, const std::
         replyOffline(id, caller.deviceId, to, json::stringField(msg, "call_id"));
         return;
     }
-    if (const auto callee = directory_.resolve(to); callee && localConnectionOf(*callee)) {
-        prepareCall(caller, msg, *callee);
-        deliver(*callee, msg, caller.deviceId);
+    if (!cluster_) {
+        callLocally(id, msg, to, true);
         return;
     }
-    if (cluster_ && isDeviceId(to)) {
-        callElsewhere(id, caller, std::move(msg), to);
+    if (!isDeviceId(to) && !isPhoneAlias(to)) {
+        replyOffline(id, caller.deviceId, to, json::stringField(msg, "call_id"));
         return;
     }
-    replyOffline(id, caller.deviceId, to, json::stringField(msg, "call_id"));
+    using Found = ClusterLink::Found;
+    cluster_->findCallee(to, json::stringField(msg, "password"),
+        inOrder(id, [this, id, msg, to](Found found, const ClusterLink::Callee& callee) mutable {
+            if (found == Found::unchecked) {
+                callLocally(id, msg, to, false);
+            } else if (found == Found::offline) {
+                replyOffline(id, connections_.at(id).deviceId, to, json::stringField(msg, "call_id"));
+            } else {
+                placeCall(id, msg, callee.deviceId, callee.node, callee.smsVerified);
+            }
+        }));
+}
+
+void Hub::callLocally(ConnectionId id, Json& msg, const std::string& to, bool withSmsCodes)
+{
+    const auto callee = directory_.resolve(to);
+    if (!callee || !localConnectionOf(*callee)) {
+        replyOffline(id, connections_.at(id).deviceId, to, json::stringField(msg, "call_id"));
+        return;
+    }
+    placeCall(id, msg, *callee, {}, withSmsCodes && redeemLocally(*callee, msg));
 }
 
 // The relay is made only once the callee is known to be online, so that calls to absent devices do
 // not use up the caller's relay sessions.
-void Hub::callElsewhere(ConnectionId id, const Connection& caller, Json msg, const std::string& to)
+void Hub::placeCall(ConnectionId id, Json& msg, const std::string& callee, const std::string& node, bool smsVerified)
 {
-    cluster_->locate(to, [this, id, caller, msg = std::move(msg), to](std::optional<std::string> node) mutable {
-        if (!node) {
-            replyOffline(id, caller.deviceId, to, json::stringField(msg, "call_id"));
-            return;
-        }
-        prepareCall(caller, msg, to);
-        msg["from"] = caller.deviceId;
-        if (auto text = json::dump(msg)) {
-            cluster_->send(*node, encodeClusterMessage(ClusterMessage::Kind::text, to, *text));
-        }
-    });
+    const Connection& caller = connections_.at(id);
+    if (node.empty() && !localConnectionOf(callee)) {
+        replyOffline(id, caller.deviceId, json::stringField(msg, "to"), json::stringField(msg, "call_id"));
+        return;
+    }
+    prepareCall(caller, msg, callee, smsVerified);
+    if (node.empty()) {
+        deliver(callee, msg, caller.deviceId);
+        return;
+    }
+    msg["from"] = caller.deviceId;
+    if (auto text = json::dump(msg)) {
+        cluster_->send(node, encodeClusterMessage(ClusterMessage::Kind::text, callee, *text));
+    }
+}
+
+bool Hub::redeemLocally(const std::string& callee, const Json& msg)
+{
+    const auto alias = directory_.aliasOf(callee);
+    return alias && alias->smsAuth && smsCodes_.redeem(alias->alias, json::stringField(msg, "password"));
 }
 
 void Hub::replyOffline(ConnectionId id, const std::string& callerId, const std::string& to, const std::string& callId)
@@ -341,7 +461,7 @@ void Hub::replyOffline(ConnectionId id, const std::string& callerId, const std::
                   {"reason", kOffline}});
 }
 
-void Hub::prepareCall(const Connection& caller, Json& msg, const std::string& callee)
+void Hub::prepareCall(const Connection& caller, Json& msg, const std::string& callee, bool smsVerified)
 {
     const std::string callId = json::stringField(msg, "call_id");
     // Only the server vouches for these: a caller's own "sms_verified" would skip the password check.
@@ -352,8 +472,7 @@ void Hub::prepareCall(const Connection& caller, Json& msg, const std::string& ca
         msg["relay"] = *relay;
         callRelays_.remember(callId, caller.deviceId, callee, std::move(*relay));
     }
-    if (auto alias = directory_.aliasOf(callee);
-        alias && alias->smsAuth && smsCodes_.redeem(alias->alias, json::stringField(msg, "password"))) {
+    if (smsVerified) {
         msg["sms_verified"] = true;
     }
 }
@@ -405,16 +524,9 @@ void Hub::deliver(const std::string& deviceId, Json& msg, const std::string& fro
     }
 }
 
-// Every message for another node goes through locate, whose answers come in the order asked: so
-// messages between two devices keep their order whatever their type.
-void Hub::sendElsewhere(ClusterMessage message)
+void Hub::sendElsewhere(const ClusterMessage& message)
 {
-    const std::string deviceId = message.deviceId;
-    cluster_->locate(deviceId, [this, message = std::move(message)](std::optional<std::string> node) {
-        if (node) {
-            cluster_->send(*node, encodeClusterMessage(message.kind, message.deviceId, message.body));
-        }
-    });
+    cluster_->forward(message.deviceId, encodeClusterMessage(message.kind, message.deviceId, message.body));
 }
 
 void Hub::fromCluster(std::string_view payload)

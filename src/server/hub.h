@@ -18,7 +18,6 @@
 #include <deque>
 #include <string>
 #include <unordered_map>
-#include <vector>
 
 namespace tavoro::server {
 
@@ -43,10 +42,16 @@ struct HubConfig {
 // messages go to the device their marker names. Calls and SMS code requests are rate-limited per
 // connection and per source address (memory for at most `maxTrackedAddresses` addresses).
 //
-// In a cluster (given a ClusterLink) the ID is bound only once the cluster grants it (what the connection
-// sends meanwhile waits, up to a limit), a claim the cluster refuses is refused like a second connection
-// on this server, and a message for a device connected to another node goes to that node, whose hub
-// delivers it (fromCluster); answers to a call get their relay on the caller's node, which made it.
+// In a cluster (given a ClusterLink) the ID is bound only once the cluster grants it, checking the key
+// that owns it there, aliases bind once across the cluster, SMS codes are issued and redeemed there, and
+// calls find their callee (by ID or alias) on any node: each of these steps waits for the cluster's
+// answer, and what the connection sends meanwhile waits behind it, in order (up to a limit). A claim
+// the cluster refuses is refused like a second connection on this server (or a stranger's key), and a
+// message for a device connected to another node goes to that node, whose hub delivers it
+// (fromCluster); answers to a call get their relay on the caller's node, which made it. When the cluster
+// cannot be reached, claims are checked against this server's own device key store, aliases bind on
+// this server only, calls reach this server's devices without SMS verification, and SMS codes are not
+// issued.
 //
 // Runs on the signaling thread only: every method, and every call it makes into the sink, the SMS
 // gateway, the device key store, the relay allocator and the cluster link, happens there.
@@ -82,27 +87,39 @@ private:
         core::SteadyTime openedAt;
         std::string deviceId; // empty until "hello"
         bool refused = false; // being closed: nothing more from it counts
-        bool claiming = false; // its ID awaits the cluster's grant
-        std::vector<std::string> waiting; // texts received while claiming, in order
+        bool pending = false; // awaits the cluster's answer to one of its messages
+        std::deque<std::string> waiting; // texts received while pending, in order
     };
 
+    // The cluster's callback for a step of connection id: until it has run, later texts of the
+    // connection wait; then `then` runs (unless the connection is gone or refused) and they follow.
+    template <typename Then>
+    auto inOrder(ConnectionId id, Then then);
+    void resume(ConnectionId id);
+    void handle(ConnectionId id, Connection& connection, Json& msg);
+
     void hello(ConnectionId id, Connection& connection, const Json& msg);
-    void claimed(ConnectionId id, const std::string& deviceId, const std::string& newKey, bool granted);
+    void claimed(ConnectionId id, const std::string& deviceId, const std::string& key, ClusterLink::Claim result);
     void bind(ConnectionId id, Connection& connection, const std::string& deviceId, const std::string& newKey);
     enum class Ownership { unclaimed, owner, stranger };
     Ownership ownershipOf(const std::string& deviceId, const std::string& key);
     void rememberKey(const std::string& deviceId, const std::string& key);
     void registerAlias(ConnectionId id, const std::string& deviceId, const Json& msg);
+    void replyAlias(ConnectionId id, const std::string& alias, bool bound);
     void smsCodeRequest(ConnectionId id, const Connection& requester, const Json& msg);
+    void smsCodeIssued(ConnectionId id, const std::string& alias, const std::string& code, ClusterLink::SmsIssue result);
     void call(ConnectionId id, const Connection& caller, Json& msg, const std::string& to);
-    void callElsewhere(ConnectionId id, const Connection& caller, Json msg, const std::string& to);
-    void prepareCall(const Connection& caller, Json& msg, const std::string& callee);
+    void callLocally(ConnectionId id, Json& msg, const std::string& to, bool redeemLocally);
+    // Hands the call to callee, here (node empty) or on another node.
+    void placeCall(ConnectionId id, Json& msg, const std::string& callee, const std::string& node, bool smsVerified);
+    bool redeemLocally(const std::string& callee, const Json& msg);
+    void prepareCall(const Connection& caller, Json& msg, const std::string& callee, bool smsVerified);
     void replyOffline(ConnectionId id, const std::string& callerId, const std::string& to, const std::string& callId);
     bool withinCallRate(ConnectionId id, const Connection& caller);
     void answer(const std::string& calleeId, Json& msg, const std::string& to);
     std::optional<Json> allocateRelay(const Connection& caller);
     void deliver(const std::string& deviceId, Json& msg, const std::string& fromId);
-    void sendElsewhere(ClusterMessage message);
+    void sendElsewhere(const ClusterMessage& message);
     // False when the message is malformed.
     bool textFromCluster(const ClusterMessage& message);
     bool binaryFromCluster(const ClusterMessage& message);

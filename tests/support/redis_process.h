@@ -22,6 +22,7 @@ public:
 
     bool running() const { return process_ != nullptr; }
     int port() const { return port_; }
+    pid_t pid() const { return process_ ? process_->pid() : -1; }
     std::string url(const std::string& password = {}) const;
 
     void stop();

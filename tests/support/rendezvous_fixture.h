@@ -12,6 +12,19 @@
 
 namespace tavoro::server {
 
+// The code in the last line of an SMS file (FileSmsGateway).
+inline std::string lastSmsCode(const std::filesystem::path& file)
+{
+    std::ifstream in(file);
+    std::string line;
+    std::string last;
+    while (std::getline(in, line)) {
+        last = line;
+    }
+    const auto colon = last.rfind(": ");
+    return colon == std::string::npos ? std::string() : last.substr(colon + 2);
+}
+
 // A binary message for the server to relay: marker, the target's nine-digit ID, then the body.
 inline std::vector<std::uint8_t> relayMessage(const std::string& to, std::vector<std::uint8_t> body, std::uint8_t marker = 0xFE)
 {
@@ -47,17 +60,7 @@ protected:
     }
 
     // The code in the last line of the SMS file.
-    std::string lastSmsCode() const
-    {
-        std::ifstream in(state.path() / "sms.txt");
-        std::string line;
-        std::string last;
-        while (std::getline(in, line)) {
-            last = line;
-        }
-        const auto colon = last.rfind(": ");
-        return colon == std::string::npos ? std::string() : last.substr(colon + 2);
-    }
+    std::string lastSmsCode() const { return server::lastSmsCode(state.path() / "sms.txt"); }
 
     std::unique_ptr<test::WssTestClient> connect() { return test::WssTestClient::connect(clients, server->wssPort()); }
 

@@ -65,6 +65,8 @@ server::ServerConfig configFrom(const server::ServerOptions& options, tls::PemId
     config.stateDir = options.stateDir;
     config.maxPerAddress = options.maxPerAddress;
     config.redis = options.redis;
+    config.clusterLease = options.clusterLease;
+    config.clusterRenewal = options.clusterRenewal;
     config.threads = options.threads;
     return config;
 }

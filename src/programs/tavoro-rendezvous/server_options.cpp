@@ -116,6 +116,14 @@ ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out,
            "redis://[[user]:password@]host[:port][/db] shared by a cluster of rendezvous servers "
            "(default: none, a single server)")
         ->envname("TAVORO_REDIS");
+    std::int64_t leaseMs = options.clusterLease.count();
+    std::int64_t renewalMs = options.clusterRenewal.count();
+    app.add_option("--cluster-lease-ms", leaseMs, "how long a device ID stays held without renewal")
+        ->check(CLI::PositiveNumber)
+        ->group("");
+    app.add_option("--cluster-renewal-ms", renewalMs, "how often a node renews the device IDs it holds")
+        ->check(CLI::PositiveNumber)
+        ->group("");
 
     try {
         app.parse(argc, argv);
@@ -140,6 +148,12 @@ ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out,
             return ParsedOptions{std::nullopt, 2};
         }
     }
+    if (renewalMs >= leaseMs) {
+        err << "--cluster-renewal-ms must be shorter than --cluster-lease-ms\n";
+        return ParsedOptions{std::nullopt, 2};
+    }
+    options.clusterLease = std::chrono::milliseconds(leaseMs);
+    options.clusterRenewal = std::chrono::milliseconds(renewalMs);
     options.stateDir = stateDir.empty() ? defaultStateDir() : std::filesystem::path(stateDir);
     options.certFile = certFile;
     options.keyFile = keyFile;

@@ -3,6 +3,7 @@
 #include "server/redis/redis_url.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -34,6 +35,10 @@ struct ServerOptions {
     std::size_t threads = std::max(1u, std::thread::hardware_concurrency()); // serving the connections
     std::vector<std::string> relayTokens; // standing relay sessions
     std::optional<redis::RedisUrl> redis; // absent: a single server, sharing nothing
+    // Advanced, not in --help: how long a device ID stays held without renewal, and how often a node
+    // renews its IDs (short ones let tests and drills see a dead node's IDs freed soon).
+    std::chrono::milliseconds clusterLease{15'000};
+    std::chrono::milliseconds clusterRenewal{5'000};
 };
 
 struct ParsedOptions {

@@ -42,6 +42,7 @@ RedisConnection::RedisConnection(boost::asio::io_context& io, core::Scheduler& s
 RedisConnection::~RedisConnection()
 {
     lifetime_.reset();
+    replyWatch_.reset();
     for (const auto& timer : {retry_, connectTimeout_}) {
         if (timer) {
             timer->cancel();
@@ -164,6 +165,9 @@ void RedisConnection::setupDone(std::uint64_t attempt, const RedisReply& reply)
         phase_ = Phase::ready;
         connectTimeout_->cancel();
         backoff_.connected();
+        if (!replyWatch_) {
+            replyWatch_ = std::make_unique<core::RepeatingTimer>(scheduler_, options_.replyTimeout, [this] { checkReplies(); });
+        }
         report(RedisState::connected, {});
     }
 }
@@ -199,7 +203,8 @@ void RedisConnection::report(RedisState state, const std::string& why)
     reported_ = state;
     const auto prefix = "Tavoro " + options_.name + ": ";
     if (state == RedisState::connected) {
-        log::info(prefix + "connected to " + url_.redacted());
+        log::info(prefix + "connected to " + url_.redacted() + (everConnected_ ? " again" : ""));
+        everConnected_ = true;
     } else {
         log::warn(prefix + "no connection to " + url_.redacted() + " (" + why + "), retrying");
     }
@@ -220,6 +225,7 @@ void RedisConnection::command(const std::vector<std::string>& args, ReplyCallbac
     }
     auto counted = std::make_unique<ReplyCallback>([this, callback](const RedisReply& reply) {
         --inFlight_;
+        ++replies_;
         callback(reply);
     });
     if (sendOnce(args, std::move(counted))) {
@@ -285,6 +291,24 @@ void RedisConnection::onStreamReply(redisAsyncContext* context, void* reply, voi
         return;
     }
     (*static_cast<ReplyCallback*>(callback))(RedisReply::from(*static_cast<redisReply*>(reply)));
+}
+
+// Commands in flight at the last check and not one answer since: the oldest has waited a whole
+// period at least. hiredis would wait for them forever, so the context is freed, which fails them.
+void RedisConnection::checkReplies()
+{
+    const bool stalled = phase_ == Phase::ready && waitingAtCheck_ && replies_ == repliesAtCheck_ && inFlight_ > 0;
+    waitingAtCheck_ = phase_ == Phase::ready && inFlight_ > 0;
+    repliesAtCheck_ = replies_;
+    if (!stalled) {
+        return;
+    }
+    setupError_ = "no answer within " + std::to_string(options_.replyTimeout.count()) + " ms";
+    redisAsyncFree(context_.release()); // runs onDisconnect when it was connected
+    if (phase_ == Phase::ready) {
+        lost(setupError_);
+    }
+    waitingAtCheck_ = false;
 }
 
 void RedisConnection::fail(ReplyCallback callback, std::string why)

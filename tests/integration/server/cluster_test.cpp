@@ -5,6 +5,7 @@
 #include "server/rendezvous_server.h"
 #include "support/child_process.h"
 #include "support/redis_process.h"
+#include "support/rendezvous_fixture.h"
 #include "support/rendezvous_process.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
@@ -12,6 +13,8 @@
 #include "tls/certificate.h"
 
 #include <gtest/gtest.h>
+
+#include <regex>
 
 namespace tavoro::server {
 namespace {
@@ -21,7 +24,9 @@ using namespace std::chrono_literals;
 
 const std::string kAlice = "100000001";
 const std::string kBob = "100000002";
+const std::string kCarol = "100000003";
 const std::string kNobody = "100000009";
+const std::string kPhone = "13800000000:1";
 const std::string kDroppedLine = "Tavoro rendezvous: dropped a malformed message from another node";
 
 class ClusterTest : public ::testing::Test {
@@ -159,6 +164,78 @@ TEST_F(ClusterTest, LeasesAreTakenAgainAfterARedisRestartAndAnIdFoundTakenElsewh
     ASSERT_TRUE(refusal);
     EXPECT_EQ((*refusal)["err"]["message"], "该设备 ID 已在其他连接上在线");
     EXPECT_TRUE(alice->waitClosed().has_value());
+}
+
+TEST_F(ClusterTest, AnAliasBindsOnceAcrossNodesAndItsSmsCodesVerifyOneCallThroughAnyNode)
+{
+    auto host = online(0, kAlice);
+    auto caller = online(1, kBob);
+    auto rival = online(1, kCarol);
+    const auto registerPhone = [](test::WssTestClient& client) {
+        client.sendJson({{"type", "register"}, {"phone", kPhone}, {"sms_auth", true}});
+        return client.nextOfType("register").value_or(json());
+    };
+    EXPECT_EQ(registerPhone(*host), (json{{"type", "register"}, {"phone_id", kPhone}}));
+    EXPECT_EQ(registerPhone(*rival), (json{{"type", "register"}, {"phone_dup", kPhone}}));
+
+    caller->sendJson({{"type", "call"}, {"to", kPhone}, {"call_id", "1"}});
+    auto call = host->nextOfType("call");
+    ASSERT_TRUE(call);
+    EXPECT_EQ((*call)["from"], kBob);
+    EXPECT_FALSE(call->contains("sms_verified"));
+
+    caller->sendJson({{"type", "sms_code_req"}, {"to", kPhone}});
+    ASSERT_TRUE(caller->nextOfType("sms_code_resp"));
+    const std::string code = lastSmsCode(state.path() / "sms.txt");
+    ASSERT_TRUE(std::regex_match(code, std::regex("[0-9]{6}"))) << code;
+    const auto verifies = [&](const std::string& password) {
+        caller->sendJson({{"type", "call"}, {"to", kPhone}, {"call_id", "2"}, {"password", password}});
+        auto call = host->nextOfType("call");
+        return call && call->value("sms_verified", false);
+    };
+    EXPECT_TRUE(verifies(code));
+    EXPECT_FALSE(verifies(code)) << "used up";
+
+    rival->sendJson({{"type", "sms_code_req"}, {"to", kPhone}});
+    ASSERT_TRUE(rival->nextOfType("sms_code_resp"));
+    const std::string next = lastSmsCode(state.path() / "sms.txt");
+    for (int guess = 0; guess < 5; ++guess) {
+        EXPECT_FALSE(verifies(next == "000000" ? "000001" : "000000"));
+    }
+    EXPECT_FALSE(verifies(next)) << "void after five wrong guesses";
+
+    redisCommand({"DEL", "tavoro:alias:" + kPhone}); // as a restarted Redis has lost it
+    EXPECT_TRUE(test::waitFor([&] { return redisCommand({"GET", "tavoro:alias:" + kPhone}) == kAlice; }, 3s))
+        << "the renewal puts it back";
+    host->close();
+    EXPECT_TRUE(test::waitFor([&] { return registerPhone(*rival).contains("phone_id"); }, 3s))
+        << "the alias left with its device";
+}
+
+TEST_F(ClusterTest, AnIdClaimedWithAKeyOnOneNodeBelongsToThatKeyOnEveryNode)
+{
+    const std::string ownerKey = "owner-key_0123456789abcdefghijklmnopqrstuvw";
+    auto owner = connect(0);
+    ASSERT_TRUE(owner && owner->hello(kAlice, "qxm", ownerKey));
+    owner->close();
+    redisCommand({"SCRIPT", "FLUSH"}); // what Redis has lost is sent again in full
+    for (const json& key : {json("attacker-key_0123456789abcdefghijklmnopqrst"), json()}) {
+        auto stranger = connect(1);
+        ASSERT_TRUE(stranger);
+        json hello = {{"type", "hello"}, {"device_id", kAlice}, {"token", "qxm"}};
+        if (!key.is_null()) {
+            hello["device_key"] = key;
+        }
+        stranger->sendJson(hello);
+        const auto refusal = stranger->nextOfType("error");
+        ASSERT_TRUE(refusal) << key;
+        EXPECT_EQ((*refusal)["err"]["message"], "设备 ID 已被另一台设备占用") << key;
+    }
+    std::unique_ptr<test::WssTestClient> again;
+    EXPECT_TRUE(test::waitFor([&] {
+        again = connect(1);
+        return again && again->hello(kAlice, "qxm", ownerKey);
+    }, 3s));
 }
 
 TEST_F(ClusterTest, MalformedPayloadsOnANodesChannelAreDroppedWithOneLineEach)

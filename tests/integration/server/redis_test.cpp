@@ -8,6 +8,7 @@
 #include <boost/asio/executor_work_guard.hpp>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <optional>
 #include <vector>
 
@@ -40,11 +41,13 @@ protected:
         return reply.value_or(RedisReply::failure("no reply"));
     }
 
-    // The delays the connection asked for before trying again, without its connect deadlines.
+    // The delays the connection asked for before trying again, without its connect deadlines and
+    // its watch over answers.
     static std::vector<std::chrono::milliseconds> retryDelays(const platform::fake::ManualScheduler& manual)
     {
         auto delays = manual.requestedDelays();
         std::erase(delays, connectTimeout);
+        std::erase(delays, RedisConnectionOptions{}.replyTimeout);
         return delays;
     }
 
@@ -251,6 +254,37 @@ TEST_F(RedisTest, ServerThatNeverAnswersIsGivenUpAtTheConnectDeadline)
     EXPECT_EQ(states, std::vector<RedisState>{RedisState::lost});
     EXPECT_EQ(log.count("no answer within 3000 ms"), 1U);
     EXPECT_EQ(manual.requestedDelays().back(), 100ms);
+}
+
+TEST_F(RedisTest, ServerThatStopsAnsweringIsGivenUpAndItsCommandsFail)
+{
+    test::RedisProcess server;
+    platform::fake::ManualClock clock;
+    platform::fake::ManualScheduler manual(clock);
+    log::Capture log;
+    RedisConnection connection(io, manual, urlOf(server.url()),
+        {.name = "redis", .connectTimeout = connectTimeout, .replyTimeout = 2s});
+    connection.start();
+    ASSERT_TRUE(runUntil([&] { return connection.connected(); }));
+    manual.advance(2s);
+    EXPECT_EQ(call(connection, {"PING"}).text, "PONG") << "an answered command keeps the connection";
+
+    ASSERT_EQ(::kill(server.pid(), SIGSTOP), 0);
+    std::optional<RedisReply> reply;
+    connection.command({"GET", "key"}, [&](const RedisReply& r) { reply = r; });
+    io.poll();
+    manual.advance(2s);
+    EXPECT_TRUE(connection.connected()) << "waiting less than a whole period";
+    manual.advance(2s);
+    EXPECT_FALSE(connection.connected());
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_TRUE(reply->isError());
+    EXPECT_EQ(log.count("no answer within 2000 ms"), 1U);
+
+    ASSERT_EQ(::kill(server.pid(), SIGCONT), 0);
+    manual.advance(100ms);
+    ASSERT_TRUE(runUntil([&] { return connection.connected(); }));
+    EXPECT_EQ(call(connection, {"PING"}).text, "PONG");
 }
 
 } // namespace

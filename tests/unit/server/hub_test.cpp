@@ -84,39 +84,81 @@ struct TableRelays final : RelayAllocator {
 
 // The other nodes of a cluster, answering when the test says so (as Redis answers later).
 struct FakeCluster final : ClusterLink {
-    void claim(const std::string& deviceId, std::function<void(bool)> done) override
+    void claim(const std::string& deviceId, const std::string& keyDigest, std::function<void(Claim)> done) override
     {
         claims.emplace_back(deviceId, std::move(done));
+        digests.push_back(keyDigest);
     }
     void release(const std::string& deviceId) override { released.push_back(deviceId); }
-    void locate(const std::string& deviceId, std::function<void(std::optional<std::string>)> done) override
+    void forward(const std::string& deviceId, std::string payload) override
     {
-        lookups.emplace_back(deviceId, std::move(done));
+        if (auto holder = nodes.find(deviceId); holder != nodes.end()) {
+            sent.emplace_back(holder->second, std::move(payload));
+        }
     }
     void send(const std::string& node, std::string payload) override { sent.emplace_back(node, std::move(payload)); }
+    void bindAlias(const std::string& deviceId, const std::string& alias, bool, std::function<void(AliasBinding)> done) override
+    {
+        answers.push_back([=, this] { done(aliasAnswer ? *aliasAnswer : aliasAnswerFor(deviceId, alias)); });
+    }
+    void unbindAlias(const std::string& deviceId) override { unbound.push_back(deviceId); }
+    void findCallee(const std::string& to, const std::string& password, std::function<void(Found, const Callee&)> done) override
+    {
+        answers.push_back([=, this] {
+            const auto callee = callees.find(to);
+            if (callee == callees.end()) {
+                done(calleeAnswer, {});
+                return;
+            }
+            done(Found::online, Callee{callee->second.deviceId, callee->second.node, password == "good"});
+        });
+    }
+    void issueSmsCode(const std::string&, const std::string&, const std::string& code, std::function<void(SmsIssue)> done) override
+    {
+        answers.push_back([this, done] { done(smsAnswer); });
+        codes.push_back(code);
+    }
 
     void answerClaim(const std::string& deviceId, bool granted)
+    {
+        answerClaim(deviceId, granted ? Claim::granted : Claim::takenElsewhere);
+    }
+    void answerClaim(const std::string& deviceId, Claim result)
     {
         auto it = std::find_if(claims.begin(), claims.end(), [&](const auto& c) { return c.first == deviceId; });
         ASSERT_NE(it, claims.end()) << deviceId;
         auto done = std::move(it->second);
         claims.erase(it);
-        done(granted);
+        done(result);
     }
-    void answerLookups()
+    // Answers alias bindings, callee lookups and SMS code requests, in the order asked, until none is left.
+    void answer()
     {
-        for (auto& [deviceId, done] : std::exchange(lookups, {})) {
-            auto holder = nodes.find(deviceId);
-            done(holder == nodes.end() ? std::nullopt : std::optional(holder->second));
+        while (!answers.empty()) {
+            for (auto& done : std::exchange(answers, {})) {
+                done();
+            }
         }
+    }
+    AliasBinding aliasAnswerFor(const std::string& deviceId, const std::string& alias)
+    {
+        return aliases.emplace(alias, deviceId).first->second == deviceId ? AliasBinding::bound : AliasBinding::duplicate;
     }
     // The message a payload sent to another node carries.
     static json messageOf(const std::string& payload) { return json::parse(payload.substr(10)); }
 
     std::map<std::string, std::string> nodes; // device ID -> the other node holding it
-    std::vector<std::pair<std::string, std::function<void(bool)>>> claims;
-    std::vector<std::pair<std::string, std::function<void(std::optional<std::string>)>>> lookups;
+    std::vector<std::pair<std::string, std::function<void(Claim)>>> claims;
+    std::vector<std::string> digests; // of the claims, in order
+    std::vector<std::function<void()>> answers;
+    std::map<std::string, std::string> aliases; // alias -> device ID, across the cluster
+    std::optional<AliasBinding> aliasAnswer;    // instead of the binding, when set
+    std::map<std::string, Callee> callees;      // "to" -> the device found ("good" is every code)
+    Found calleeAnswer = Found::offline;        // for any other "to"
+    SmsIssue smsAnswer = SmsIssue::issued;
+    std::vector<std::string> codes; // issued, in order
     std::vector<std::string> released;
+    std::vector<std::string> unbound;
     std::vector<std::pair<std::string, std::string>> sent;
 };
 
@@ -625,11 +667,10 @@ TEST_F(HubTest, InAClusterAnIdCountsOnceGrantedAndWhatCameMeanwhileFollowsInOrde
     send(kA, {{"type", "push_msg"}, {"to", kIdB}, {"seq", 1}});
     send(kA, {{"type", "push_msg"}, {"to", kIdB}, {"seq", 2}});
     online(kC, kIdC);
-    EXPECT_TRUE(nodes.lookups.empty()) << "nothing counts before the grant";
+    EXPECT_TRUE(nodes.sent.empty()) << "nothing counts before the grant";
 
     nodes.answerClaim(kIdA, true);
     send(kA, {{"type", "push_msg"}, {"to", kIdC}});
-    nodes.answerLookups();
     EXPECT_TRUE(sink.to(kC).empty()) << "a device awaiting its grant gets nothing";
     ASSERT_EQ(nodes.sent.size(), 2u);
     for (int seq : {1, 2}) {
@@ -644,22 +685,31 @@ TEST_F(HubTest, InAClusterAnIdCountsOnceGrantedAndWhatCameMeanwhileFollowsInOrde
     EXPECT_TRUE(sink.wasClosed(kC));
     hub().closed(kC);
     EXPECT_EQ(nodes.released, std::vector<std::string>{kIdC}) << "a refused claim is released too (if ours)";
+
+    sink.closed.clear();
+    online(kC, kIdC);
+    for (int seq = 0; seq < 1024; ++seq) {
+        send(kC, {{"type", "push_msg"}, {"to", kIdA}, {"seq", seq}});
+    }
+    EXPECT_FALSE(sink.wasClosed(kC)) << "1024 messages wait for the grant";
+    send(kC, {{"type", "push_msg"}, {"to", kIdA}});
+    EXPECT_TRUE(sink.wasClosed(kC)) << "rather than losing the 1025th, the connection is closed";
 }
 
 TEST_F(HubTest, InAClusterTheCallersNodeMakesTheRelayAndGivesItToTheAnswerComingBack)
 {
     FakeCluster nodes;
-    nodes.nodes[kIdB] = "node-b";
+    nodes.callees[kIdB] = {kIdB, "node-b"};
     cluster = &nodes;
     online(kA, kIdA);
     nodes.answerClaim(kIdA, true);
     send(kA, {{"type", "call"}, {"to", kIdC}, {"call_id", "1"}});
-    nodes.answerLookups();
+    nodes.answer();
     EXPECT_EQ(lastTo(kA)["reason"], "对方不在线");
     EXPECT_TRUE(relays.allocations.empty()) << "no relay for a device on no node";
 
     send(kA, {{"type", "call"}, {"to", kIdB}, {"call_id", "2"}});
-    nodes.answerLookups();
+    nodes.answer();
     ASSERT_EQ(nodes.sent.size(), 1u);
     const json relay = FakeCluster::messageOf(nodes.sent[0].second)["relay"];
     ASSERT_TRUE(relay.is_object());
@@ -673,6 +723,96 @@ TEST_F(HubTest, InAClusterTheCallersNodeMakesTheRelayAndGivesItToTheAnswerComing
     EXPECT_EQ(log.count("Tavoro rendezvous: dropped a malformed message from another node"), 3u);
     hub().fromCluster(kIdA + " " + answer.dump());
     EXPECT_EQ(lastTo(kA)["relay"], relay);
+}
+
+TEST_F(HubTest, InAClusterItDecidesOnKeysAndThisServersStoreOnlyWhenItCannotBeReached)
+{
+    using Claim = ClusterLink::Claim;
+    FakeCluster nodes;
+    cluster = &nodes;
+    const std::string key(43, 'k');
+    deviceKeys.add(kIdC, deviceKeyDigest(std::string(43, 'x')));
+    struct Case {
+        std::string deviceId;
+        Claim answer;
+        const char* refusal; // null: bound
+    };
+    const Case cases[] = {
+        {kIdA, Claim::granted, nullptr},
+        {kIdB, Claim::ownedByAnotherKey, "设备 ID 已被另一台设备占用"},
+        {"100000004", Claim::takenElsewhere, "该设备 ID 已在其他连接上在线"},
+        {kIdC, Claim::unchecked, "设备 ID 已被另一台设备占用"}, // this server knows another key
+        {"100000005", Claim::unchecked, nullptr},
+    };
+    ConnectionId id = 10;
+    for (const auto& c : cases) {
+        open(++id);
+        send(id, {{"type", "hello"}, {"device_id", c.deviceId}, {"token", "qxm"}, {"device_key", key}});
+        EXPECT_EQ(nodes.digests.back(), deviceKeyDigest(key));
+        nodes.answerClaim(c.deviceId, c.answer);
+        EXPECT_EQ(sink.wasClosed(id), c.refusal != nullptr) << c.deviceId;
+        if (c.refusal) {
+            EXPECT_EQ(lastTo(id)["err"]["message"], c.refusal) << c.deviceId;
+        }
+    }
+    EXPECT_EQ(deviceKeys.find(kIdA), deviceKeyDigest(key)) << "a copy for when the cluster cannot be reached";
+}
+
+TEST_F(HubTest, InAClusterAliasesSmsCodesAndCallsAwaitItsAnswerAndWhatTheConnectionSendsMeanwhileFollows)
+{
+    FakeCluster nodes;
+    cluster = &nodes;
+    nodes.callees["13800000000"] = {kIdA, ""};
+    nodes.callees[kIdB] = {kIdB, "node-b"};
+    for (const auto& [id, deviceId] : {std::pair(kA, kIdA), std::pair(kC, kIdC)}) {
+        online(id, deviceId);
+        nodes.answerClaim(deviceId, true);
+    }
+    bindPhone(kA, "13800000000", true);
+    send(kA, {{"type", "push_msg"}, {"to", kIdC}});
+    EXPECT_TRUE(sink.to(kC).empty()) << "behind the binding";
+    nodes.answer();
+    EXPECT_EQ(sink.to(kA).back(), (json{{"type", "register"}, {"phone_id", "13800000000"}}));
+    EXPECT_EQ(lastTo(kC)["type"], "push_msg");
+    nodes.aliasAnswer = ClusterLink::AliasBinding::duplicate;
+    bindPhone(kC, "13900000000", false);
+    nodes.answer();
+    EXPECT_EQ(lastTo(kC)["phone_dup"], "13900000000");
+    nodes.aliasAnswer = ClusterLink::AliasBinding::unchecked; // bound here alone
+    bindPhone(kC, "13900000000", false);
+    nodes.answer();
+    EXPECT_EQ(lastTo(kC)["phone_id"], "13900000000");
+
+    requestCode(kC, "13800000000");
+    nodes.answer();
+    ASSERT_EQ(sms.sent.size(), 1u);
+    EXPECT_EQ(sms.sent[0], std::pair(std::string("13800000000"), nodes.codes[0]));
+    EXPECT_EQ(lastTo(kC), (json{{"type", "sms_code_resp"}, {"phone", "13800000000"}}));
+    nodes.smsAnswer = ClusterLink::SmsIssue::tooSoon;
+    requestCode(kC, "13800000000");
+    nodes.answer();
+    EXPECT_EQ(sms.sent.size(), 1u);
+    EXPECT_EQ(lastTo(kC)["err"]["message"], "验证码请求过于频繁，请 60 秒后再试");
+
+    send(kC, {{"type", "call"}, {"to", "13800000000"}, {"call_id", "1"}, {"password", "good"}});
+    send(kC, {{"type", "call"}, {"to", kIdB}, {"call_id", "2"}});
+    send(kC, {{"type", "call"}, {"to", "100000009"}, {"call_id", "3"}});
+    nodes.answer();
+    const json call = lastTo(kA);
+    EXPECT_EQ(call["sms_verified"], true);
+    EXPECT_EQ(call["from"], kIdC);
+    ASSERT_EQ(nodes.sent.size(), 1u);
+    EXPECT_EQ(nodes.sent[0].first, "node-b");
+    EXPECT_TRUE(FakeCluster::messageOf(nodes.sent[0].second)["relay"].is_object());
+    EXPECT_EQ(lastTo(kC)["call_id"], "3");
+    EXPECT_EQ(lastTo(kC)["reason"], "对方不在线");
+    EXPECT_EQ(relays.allocations.size(), 2u) << "no relay for a device on no node";
+
+    nodes.calleeAnswer = ClusterLink::Found::unchecked;
+    send(kC, {{"type", "call"}, {"to", kIdA}, {"call_id", "4"}, {"password", "good"}});
+    nodes.answer();
+    EXPECT_EQ(lastTo(kA)["call_id"], "4") << "this server's own devices are still reached";
+    EXPECT_FALSE(lastTo(kA).contains("sms_verified"));
 }
 
 } // namespace
