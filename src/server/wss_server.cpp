@@ -445,6 +445,12 @@ void Session::pump()
             self->writing_ = false;
             self->finish();
         });
+        // A connection the hub closed is gone for it at once (its ID is free again), not only once the
+        // closing handshake and the TCP teardown with a client that may linger are over. Shutdown
+        // still waits for those, so that "going away" reaches every client before the threads stop.
+        if (closeCode_ != websocket::close_code::going_away) {
+            finish();
+        }
     }
 }
 
