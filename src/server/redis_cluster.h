@@ -17,8 +17,8 @@
 namespace tavoro::server {
 
 struct RedisClusterOptions {
-    std::chrono::milliseconds lease{15'000};   // how long a device ID stays held without renewal
-    std::chrono::milliseconds renewal{5'000};  // how often the IDs held here are renewed
+    std::chrono::milliseconds lease{10'000};   // how long a device ID stays held without renewal
+    std::chrono::milliseconds renewal{3'000};  // how often the IDs held here are renewed
 };
 
 // This node's part of a cluster of rendezvous servers sharing one Redis server:

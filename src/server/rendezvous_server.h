@@ -51,8 +51,8 @@ struct ServerConfig {
     std::filesystem::path stateDir;
     // The Redis server a cluster of rendezvous servers shares; absent: this server alone.
     std::optional<redis::RedisUrl> redis;
-    std::chrono::milliseconds clusterLease{15'000};  // how long a device ID stays held without renewal
-    std::chrono::milliseconds clusterRenewal{5'000}; // how often a node renews the IDs it holds
+    std::chrono::milliseconds clusterLease{10'000};  // how long a device ID stays held without renewal
+    std::chrono::milliseconds clusterRenewal{3'000}; // how often a node renews the IDs it holds
     // Threads serving the TLS WebSocket connections; 1: "rdv.signaling" serves them beside the hub.
     std::size_t threads = std::max(1u, std::thread::hardware_concurrency());
 };

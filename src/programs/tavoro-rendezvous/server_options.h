@@ -37,8 +37,8 @@ struct ServerOptions {
     std::optional<redis::RedisUrl> redis; // absent: a single server, sharing nothing
     // Advanced, not in --help: how long a device ID stays held without renewal, and how often a node
     // renews its IDs (short ones let tests and drills see a dead node's IDs freed soon).
-    std::chrono::milliseconds clusterLease{15'000};
-    std::chrono::milliseconds clusterRenewal{5'000};
+    std::chrono::milliseconds clusterLease{10'000};
+    std::chrono::milliseconds clusterRenewal{3'000};
 };
 
 struct ParsedOptions {
