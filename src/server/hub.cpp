@@ -200,7 +200,8 @@ void Hub::binary(ConnectionId id, const SharedBytes& bytes)
     if (connection) {
         sink_.sendBinary(*connection, std::move(stamped));
     } else {
-        sendElsewhere({ClusterMessage::Kind::binary, to, std::string(stamped->begin(), stamped->end())});
+        const std::string_view body(reinterpret_cast<const char*>(stamped->data()), stamped->size());
+        sendElsewhere(ClusterMessage::Kind::binary, to, body);
     }
 }
 
@@ -520,13 +521,13 @@ void Hub::deliver(const std::string& deviceId, Json& msg, const std::string& fro
     if (connection) {
         sink_.sendText(*connection, std::move(*text));
     } else {
-        sendElsewhere({ClusterMessage::Kind::text, deviceId, std::move(*text)});
+        sendElsewhere(ClusterMessage::Kind::text, deviceId, *text);
     }
 }
 
-void Hub::sendElsewhere(const ClusterMessage& message)
+void Hub::sendElsewhere(ClusterMessage::Kind kind, const std::string& deviceId, std::string_view body)
 {
-    cluster_->forward(message.deviceId, encodeClusterMessage(message.kind, message.deviceId, message.body));
+    cluster_->forward(deviceId, encodeClusterMessage(kind, deviceId, body));
 }
 
 void Hub::fromCluster(std::string_view payload)

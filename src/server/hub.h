@@ -119,7 +119,7 @@ private:
     void answer(const std::string& calleeId, Json& msg, const std::string& to);
     std::optional<Json> allocateRelay(const Connection& caller);
     void deliver(const std::string& deviceId, Json& msg, const std::string& fromId);
-    void sendElsewhere(const ClusterMessage& message);
+    void sendElsewhere(ClusterMessage::Kind kind, const std::string& deviceId, std::string_view body);
     // False when the message is malformed.
     bool textFromCluster(const ClusterMessage& message);
     bool binaryFromCluster(const ClusterMessage& message);

@@ -2,6 +2,7 @@
 
 #include "server/cluster_scripts.h"
 
+#include <iterator>
 #include <utility>
 
 namespace tavoro::server {
@@ -67,14 +68,14 @@ void RedisCluster::loadScripts()
 }
 
 void RedisCluster::run(const RedisScript& script, const std::vector<std::string>& keys,
-    const std::vector<std::string>& args, redis::RedisConnection::ReplyCallback done)
+    std::vector<std::string> args, redis::RedisConnection::ReplyCallback done)
 {
     // Shared with the callback rather than copied: the words may carry a large message.
     auto words = std::make_shared<std::vector<std::string>>();
     words->reserve(3 + keys.size() + args.size());
     *words = {"EVALSHA", script.sha1, std::to_string(keys.size())};
     words->insert(words->end(), keys.begin(), keys.end());
-    words->insert(words->end(), args.begin(), args.end());
+    words->insert(words->end(), std::make_move_iterator(args.begin()), std::make_move_iterator(args.end()));
     commands_.command(*words, [this, &script, words, done = std::move(done)](const RedisReply& reply) mutable {
         if (!reply.isError() || !reply.text.starts_with("NOSCRIPT")) {
             done(reply);
@@ -116,7 +117,11 @@ void RedisCluster::release(const std::string& deviceId)
 
 void RedisCluster::forward(const std::string& deviceId, std::string payload)
 {
-    run(clusterScripts().forward, {deviceKey(deviceId)}, {nodeId_, std::move(payload)}, [](const RedisReply&) {});
+    std::vector<std::string> args;
+    args.reserve(2);
+    args.push_back(nodeId_);
+    args.push_back(std::move(payload)); // a braced list would copy it
+    run(clusterScripts().forward, {deviceKey(deviceId)}, std::move(args), [](const RedisReply&) {});
 }
 
 void RedisCluster::send(const std::string& node, std::string payload)

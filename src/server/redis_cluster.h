@@ -84,7 +84,7 @@ private:
     void settle(bool& which);
     void loadScripts();
     // Runs script with these KEYS and ARGV by EVALSHA (by EVAL when Redis has lost it).
-    void run(const redis::RedisScript& script, const std::vector<std::string>& keys, const std::vector<std::string>& args,
+    void run(const redis::RedisScript& script, const std::vector<std::string>& keys, std::vector<std::string> args,
         redis::RedisConnection::ReplyCallback done);
 
     std::string nodeId_;
