@@ -22,6 +22,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <malloc.h>
 #include <mutex>
 #include <optional>
@@ -785,6 +786,9 @@ WssServer::~WssServer() = default;
 bool WssServer::listen(const tls::PemIdentity& identity, const std::string& address, std::uint16_t port,
     ConnectionEvents& events, std::string& error)
 {
+    // OpenSSL writes the sockets with write(), which raises SIGPIPE when a peer has gone: the process
+    // serving them must take that as the EPIPE it also is, not die of it.
+    std::signal(SIGPIPE, SIG_IGN);
     impl_->events_ = &events;
     return impl_->setUpTls(identity, error) && impl_->listen(address, port, error);
 }
