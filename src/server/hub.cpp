@@ -262,6 +262,11 @@ void Hub::hello(ConnectionId id, Connection& connection, const Json& msg)
     case Directory::Claim::alreadyHeld:
         return;
     case Directory::Claim::takenElsewhere:
+        // In a cluster a wrong key for a device online here is told as such, like on a single server.
+        if (ownershipOf(deviceId, deviceKey) == Ownership::stranger) {
+            refuse(id, kIdOwned, "device " + deviceId + " belongs to another key");
+            return;
+        }
         refuse(id, kIdTaken, "device " + deviceId + " is already online");
         return;
     case Directory::Claim::connectionHasAnotherId:

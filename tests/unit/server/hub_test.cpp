@@ -756,6 +756,10 @@ TEST_F(HubTest, InAClusterItDecidesOnKeysAndThisServersStoreOnlyWhenItCannotBeRe
         }
     }
     EXPECT_EQ(deviceKeys.find(kIdA), deviceKeyDigest(key)) << "a copy for when the cluster cannot be reached";
+
+    open(++id);
+    send(id, {{"type", "hello"}, {"device_id", kIdA}, {"token", "qxm"}, {"device_key", std::string(43, 'y')}});
+    EXPECT_EQ(lastTo(id)["err"]["message"], "设备 ID 已被另一台设备占用") << "a stranger to a device online here";
 }
 
 TEST_F(HubTest, InAClusterAliasesSmsCodesAndCallsAwaitItsAnswerAndWhatTheConnectionSendsMeanwhileFollows)
