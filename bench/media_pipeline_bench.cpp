@@ -51,11 +51,10 @@ void measureStages(int width, int height, int frames)
         return;
     }
     ScrollingScreen screen(server.display(), width, height);
-    std::string error;
-    auto connection = platform::X11Connection::open(server.display(), error);
+    auto connection = platform::X11Connection::open(server.display()).value();
     const platform::DisplayRect area{0, 0, width, height};
-    auto shm = platform::makeScreenGrabber(*connection, area, platform::GrabMethod::sharedMemory, error);
-    auto getImage = platform::makeScreenGrabber(*connection, area, platform::GrabMethod::getImage, error);
+    auto shm = platform::makeScreenGrabber(*connection, area, platform::GrabMethod::sharedMemory).value();
+    auto getImage = platform::makeScreenGrabber(*connection, area, platform::GrabMethod::getImage).value();
     platform::X264EncoderFactory factory;
     auto encoder = host::VideoEncoder::create(factory, width, height, 30, 8000);
     std::uint64_t bytes = 0;

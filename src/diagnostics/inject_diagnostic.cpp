@@ -22,21 +22,20 @@ int runInjectDiagnostic(const InjectOptions& options, std::ostream& out, std::os
         messages.push_back(std::move(*message));
     }
     const auto list = platform::X11CaptureSource({options.display}).displays();
-    if (list.error || list.displays.empty()) {
-        err << "tavoro-host inject: " << list.error.value_or("no display") << "\n";
+    if (!list || list->empty()) {
+        err << "tavoro-host inject: " << (list ? std::string("no display") : list.error()) << "\n";
         return 1;
     }
-    std::string error;
-    auto sink = platform::X11InputSink::open(options.display, error);
+    auto sink = platform::X11InputSink::open(options.display);
     if (!sink) {
-        err << "tavoro-host inject: " << error << "\n";
+        err << "tavoro-host inject: " << sink.error() << "\n";
         return 1;
     }
-    const auto count = static_cast<int>(list.displays.size());
+    const auto count = static_cast<int>(list->size());
     const auto boundsOf = [&](std::int64_t index) {
-        return list.displays[static_cast<std::size_t>(host::wrapDisplayIndex(index, count))].bounds;
+        return (*list)[static_cast<std::size_t>(host::wrapDisplayIndex(index, count))].bounds;
     };
-    host::InputInjector injector(*sink, boundsOf(options.monitor));
+    host::InputInjector injector(*sink.value(), boundsOf(options.monitor));
     for (const auto& message : messages) {
         if (json::stringField(message, "kind") == "set_monitor") {
             injector.setScreen(boundsOf(json::intField(message, "index", 0)));

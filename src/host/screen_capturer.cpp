@@ -39,18 +39,18 @@ void ScreenCapturer::start()
     std::lock_guard operation(operationMutex_);
     takeStream().reset();
     auto list = source_.displays();
-    if (list.error) {
-        reportError(listFailedPrefix + *list.error);
+    if (!list) {
+        reportError(listFailedPrefix + list.error());
         return;
     }
-    if (list.displays.empty()) {
+    if (list->empty()) {
         reportError(noDisplayText);
         return;
     }
-    const auto count = static_cast<int>(list.displays.size());
+    const auto count = static_cast<int>(list->size());
     {
         std::lock_guard state(stateMutex_);
-        displays_ = std::move(list.displays);
+        displays_ = std::move(*list);
         index_ = std::min(index_, count - 1);
     }
     selectDisplay(count);
@@ -94,8 +94,8 @@ void ScreenCapturer::setFps(int fps)
         return;
     }
     config_->fps = fps;
-    if (auto error = stream_->setFps(fps)) {
-        log::warn("Tavoro capture: 帧率更新失败 " + *error);
+    if (auto changed = stream_->setFps(fps); !changed) {
+        log::warn("Tavoro capture: 帧率更新失败 " + changed.error());
     }
 }
 
@@ -145,13 +145,13 @@ void ScreenCapturer::setUpStream()
         [this](const std::string& reason) { reportError(engineStoppedPrefix + reason); },
     };
     auto opening = source_.openStream(display, config, std::move(handlers));
-    if (!opening.stream) {
-        reportError(setUpFailedPrefix + opening.error);
+    if (!opening) {
+        reportError(setUpFailedPrefix + opening.error());
         return;
     }
-    stream_ = std::move(opening.stream);
-    if (auto error = stream_->start()) {
-        reportError(startFailedText + startFailedDetail + *error);
+    stream_ = std::move(*opening);
+    if (auto started = stream_->start(); !started) {
+        reportError(startFailedText + startFailedDetail + started.error());
     }
 }
 

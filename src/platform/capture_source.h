@@ -1,10 +1,10 @@
 #pragma once
 
+#include "core/result.h"
 #include "platform/pixel_buffer.h"
 
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,32 +57,23 @@ struct StreamHandlers {
 class CaptureStream {
 public:
     virtual ~CaptureStream() = default;
-    // Starts delivering samples. Returns the reason when the stream cannot start.
-    virtual std::optional<std::string> start() = 0;
-    // Changes the minimum frame interval of the running stream. Returns the reason of a failure.
-    virtual std::optional<std::string> setFps(int fps) = 0;
+    // Starts delivering samples, or says why the stream cannot start.
+    virtual Result<> start() = 0;
+    // Changes the minimum frame interval of the running stream.
+    virtual Result<> setFps(int fps) = 0;
     // Asks for the current picture even when nothing changed on the screen (a still screen
     // otherwise sends nothing).
     virtual void requestFrame() = 0;
-};
-
-struct DisplayList {
-    std::vector<DisplayInfo> displays; // in a stable order
-    std::optional<std::string> error;  // set when the displays could not be listed
-};
-
-struct StreamOpening {
-    std::unique_ptr<CaptureStream> stream; // empty when the stream could not be set up
-    std::string error;                     // why, when stream is empty
 };
 
 // The platform's screen capture engine. Operations may be called from any thread.
 class CaptureSource {
 public:
     virtual ~CaptureSource() = default;
-    virtual DisplayList displays() = 0;
+    // The displays in a stable order, or why they could not be listed.
+    virtual Result<std::vector<DisplayInfo>> displays() = 0;
     // Sets up (but does not start) a stream on the display with the given configuration.
-    virtual StreamOpening openStream(const DisplayInfo& display, const StreamConfig& config,
+    virtual Result<std::unique_ptr<CaptureStream>> openStream(const DisplayInfo& display, const StreamConfig& config,
         StreamHandlers handlers) = 0;
 };
 

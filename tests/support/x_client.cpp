@@ -6,9 +6,8 @@ namespace tavoro::test {
 
 XClient::XClient(const std::string& display)
 {
-    std::string error;
-    connection_ = platform::X11Connection::open(display, error);
-    if (connection_) {
+    if (auto opened = platform::X11Connection::open(display)) {
+        connection_ = std::move(*opened);
         gc_ = xcb_generate_id(get());
         xcb_create_gc(get(), gc_, root(), 0, nullptr);
     }

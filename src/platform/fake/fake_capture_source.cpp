@@ -14,19 +14,27 @@ public:
     }
     ~FakeCaptureStream() override { record_->destroyed = true; }
 
-    std::optional<std::string> start() override
+    Result<> start() override
     {
         record_->started = !startError_;
-        return startError_;
+        return outcome(startError_);
     }
-    std::optional<std::string> setFps(int fps) override
+    Result<> setFps(int fps) override
     {
         record_->fpsChanges.push_back(fps);
-        return fpsError_;
+        return outcome(fpsError_);
     }
     void requestFrame() override { ++record_->frameRequests; }
 
 private:
+    static Result<> outcome(const std::optional<std::string>& error)
+    {
+        if (error) {
+            return Failure{*error};
+        }
+        return {};
+    }
+
     std::shared_ptr<FakeStreamRecord> record_;
     std::optional<std::string> startError_;
     std::optional<std::string> fpsError_;
@@ -34,18 +42,18 @@ private:
 
 } // namespace
 
-StreamOpening FakeCaptureSource::openStream(const DisplayInfo& display, const StreamConfig& config,
-    StreamHandlers handlers)
+Result<std::unique_ptr<CaptureStream>> FakeCaptureSource::openStream(const DisplayInfo& display,
+    const StreamConfig& config, StreamHandlers handlers)
 {
     if (openError) {
-        return {nullptr, *openError};
+        return Failure{*openError};
     }
     auto record = std::make_shared<FakeStreamRecord>();
     record->display = display;
     record->config = config;
     record->handlers = std::move(handlers);
     streams.push_back(record);
-    return {std::make_unique<FakeCaptureStream>(record, *this), {}};
+    return std::make_unique<FakeCaptureStream>(record, *this);
 }
 
 int FakeCaptureSource::liveStreams() const

@@ -45,13 +45,16 @@ public:
     std::optional<std::string> startError;
     std::optional<std::string> fpsError;
 
-    DisplayList displays() override
+    Result<std::vector<DisplayInfo>> displays() override
     {
         ++listCalls;
-        return {listError ? std::vector<DisplayInfo>{} : displayList, listError};
+        if (listError) {
+            return Failure{*listError};
+        }
+        return displayList;
     }
 
-    StreamOpening openStream(const DisplayInfo& display, const StreamConfig& config,
+    Result<std::unique_ptr<CaptureStream>> openStream(const DisplayInfo& display, const StreamConfig& config,
         StreamHandlers handlers) override;
 
     // Every stream opened so far, the newest last.

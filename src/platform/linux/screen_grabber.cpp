@@ -137,12 +137,11 @@ private:
 
 } // namespace
 
-std::unique_ptr<ScreenGrabber> makeScreenGrabber(const X11Connection& connection, const DisplayRect& area,
-    GrabMethod preferred, std::string& error)
+Result<std::unique_ptr<ScreenGrabber>> makeScreenGrabber(const X11Connection& connection, const DisplayRect& area,
+    GrabMethod preferred)
 {
     if (!hasBgrxPixels(connection)) {
-        error = "不支持的 X 像素格式（需要 24 或 32 位色深、每像素 32 位、小端）";
-        return nullptr;
+        return Failure{"不支持的 X 像素格式（需要 24 或 32 位色深、每像素 32 位、小端）"};
     }
     if (preferred == GrabMethod::sharedMemory && connection.hasExtension(xcb_shm_id)) {
         auto shm = std::make_unique<ShmGrabber>(connection, area);

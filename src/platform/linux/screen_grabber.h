@@ -29,9 +29,8 @@ public:
 enum class GrabMethod { sharedMemory, getImage };
 
 // A grabber for the area on this connection: shared memory when asked and the server offers it,
-// else plain GetImage. Nothing, with the reason in error, when the screen's pixel format is not
-// 32-bit little-endian.
-std::unique_ptr<ScreenGrabber> makeScreenGrabber(const X11Connection& connection, const DisplayRect& area,
-    GrabMethod preferred, std::string& error);
+// else plain GetImage. Fails when the screen's pixel format is not 32-bit little-endian.
+Result<std::unique_ptr<ScreenGrabber>> makeScreenGrabber(const X11Connection& connection, const DisplayRect& area,
+    GrabMethod preferred);
 
 } // namespace tavoro::platform

@@ -5,25 +5,23 @@
 
 namespace tavoro::platform {
 
-DisplayList X11CaptureSource::displays()
+Result<std::vector<DisplayInfo>> X11CaptureSource::displays()
 {
-    std::string error;
-    auto connection = X11Connection::open(options_.display, error);
+    auto connection = X11Connection::open(options_.display);
     if (!connection) {
-        return {{}, error};
+        return Failure{connection.error()};
     }
-    return {listX11Displays(*connection), std::nullopt};
+    return listX11Displays(*connection.value());
 }
 
-StreamOpening X11CaptureSource::openStream(const DisplayInfo& display, const StreamConfig& config,
-    StreamHandlers handlers)
+Result<std::unique_ptr<CaptureStream>> X11CaptureSource::openStream(const DisplayInfo& display,
+    const StreamConfig& config, StreamHandlers handlers)
 {
-    std::string error;
-    auto stream = X11CaptureStream::open(options_, display, config, std::move(handlers), error);
+    auto stream = X11CaptureStream::open(options_, display, config, std::move(handlers));
     if (!stream) {
-        return {nullptr, error};
+        return Failure{stream.error()};
     }
-    return {std::move(stream), {}};
+    return std::move(*stream);
 }
 
 } // namespace tavoro::platform

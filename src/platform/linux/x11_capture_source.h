@@ -20,8 +20,8 @@ class X11CaptureSource final : public CaptureSource {
 public:
     explicit X11CaptureSource(X11CaptureOptions options = {}) : options_(std::move(options)) {}
 
-    DisplayList displays() override;
-    StreamOpening openStream(const DisplayInfo& display, const StreamConfig& config,
+    Result<std::vector<DisplayInfo>> displays() override;
+    Result<std::unique_ptr<CaptureStream>> openStream(const DisplayInfo& display, const StreamConfig& config,
         StreamHandlers handlers) override;
 
 private:

@@ -23,24 +23,23 @@ double millisSince(Clock::time_point start)
 
 } // namespace
 
-std::unique_ptr<X11CaptureStream> X11CaptureStream::open(const X11CaptureOptions& options,
-    const DisplayInfo& display, const StreamConfig& config, StreamHandlers handlers, std::string& error)
+Result<std::unique_ptr<X11CaptureStream>> X11CaptureStream::open(const X11CaptureOptions& options,
+    const DisplayInfo& display, const StreamConfig& config, StreamHandlers handlers)
 {
     if (config.width <= 0 || config.height <= 0 || display.bounds.width <= 0 || display.bounds.height <= 0) {
-        error = "显示器或输出尺寸无效";
-        return nullptr;
+        return Failure{"显示器或输出尺寸无效"};
     }
-    auto connection = X11Connection::open(options.display, error);
+    auto connection = X11Connection::open(options.display);
     if (!connection) {
-        return nullptr;
+        return Failure{connection.error()};
     }
-    auto grabber = makeScreenGrabber(*connection, display.bounds, options.grabMethod, error);
+    auto grabber = makeScreenGrabber(*connection.value(), display.bounds, options.grabMethod);
     if (!grabber) {
-        return nullptr;
+        return Failure{grabber.error()};
     }
     std::unique_ptr<X11CaptureStream> stream(
-        new X11CaptureStream(std::move(connection), display, config, std::move(handlers)));
-    stream->grabber_ = std::move(grabber);
+        new X11CaptureStream(std::move(*connection), display, config, std::move(handlers)));
+    stream->grabber_ = std::move(*grabber);
     return stream;
 }
 
@@ -67,30 +66,30 @@ X11CaptureStream::~X11CaptureStream()
     }
 }
 
-std::optional<std::string> X11CaptureStream::start()
+Result<> X11CaptureStream::start()
 {
     if (thread_.joinable()) {
-        return std::nullopt;
+        return {};
     }
     try {
         thread_ = std::thread([this] { run(); });
     } catch (const std::system_error& error) {
-        return std::string("无法创建抓屏线程：") + error.what();
+        return Failure{std::string("无法创建抓屏线程：") + error.what()};
     }
-    return std::nullopt;
+    return {};
 }
 
-std::optional<std::string> X11CaptureStream::setFps(int fps)
+Result<> X11CaptureStream::setFps(int fps)
 {
     if (fps <= 0) {
-        return "帧率必须为正数";
+        return Failure{"帧率必须为正数"};
     }
     {
         std::lock_guard lock(mutex_);
         interval_ = intervalFor(fps);
     }
     wake_.notify_all();
-    return std::nullopt;
+    return {};
 }
 
 void X11CaptureStream::requestFrame() { requested_ = true; }

@@ -26,13 +26,13 @@ namespace tavoro::platform {
 // stopping_; requested_ is atomic; everything else belongs to the capture thread once started.
 class X11CaptureStream final : public CaptureStream {
 public:
-    // Connects and prepares the grab; nothing, with the reason in error, on failure.
-    static std::unique_ptr<X11CaptureStream> open(const X11CaptureOptions& options, const DisplayInfo& display,
-        const StreamConfig& config, StreamHandlers handlers, std::string& error);
+    // Connects and prepares the grab.
+    static Result<std::unique_ptr<X11CaptureStream>> open(const X11CaptureOptions& options,
+        const DisplayInfo& display, const StreamConfig& config, StreamHandlers handlers);
     ~X11CaptureStream() override;
 
-    std::optional<std::string> start() override;
-    std::optional<std::string> setFps(int fps) override;
+    Result<> start() override;
+    Result<> setFps(int fps) override;
     void requestFrame() override;
 
 private:

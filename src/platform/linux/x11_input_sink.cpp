@@ -31,17 +31,16 @@ std::uint8_t xButton(MouseButton button)
 
 } // namespace
 
-std::unique_ptr<X11InputSink> X11InputSink::open(const std::string& displayName, std::string& error)
+Result<std::unique_ptr<X11InputSink>> X11InputSink::open(const std::string& displayName)
 {
-    auto connection = X11Connection::open(displayName, error);
+    auto connection = X11Connection::open(displayName);
     if (!connection) {
-        return nullptr;
+        return Failure{connection.error()};
     }
-    if (!connection->hasExtension(xcb_test_id)) {
-        error = "X 服务器缺少 XTEST 扩展";
-        return nullptr;
+    if (!connection.value()->hasExtension(xcb_test_id)) {
+        return Failure{"X 服务器缺少 XTEST 扩展"};
     }
-    return std::unique_ptr<X11InputSink>(new X11InputSink(std::move(connection)));
+    return std::unique_ptr<X11InputSink>(new X11InputSink(std::move(*connection)));
 }
 
 X11InputSink::X11InputSink(std::unique_ptr<X11Connection> connection)

@@ -14,8 +14,8 @@ namespace tavoro::platform {
 // with a real mouse, so the motion kind needs no event of its own. Used by one thread at a time.
 class X11InputSink final : public InputSink {
 public:
-    // Nothing, with the reason in error, when the display does not open or lacks XTEST.
-    static std::unique_ptr<X11InputSink> open(const std::string& displayName, std::string& error);
+    // Fails when the display does not open or lacks XTEST.
+    static Result<std::unique_ptr<X11InputSink>> open(const std::string& displayName);
     // Waits until the server has taken every posted event: a connection closed with requests still
     // unread may lose them.
     ~X11InputSink() override;

@@ -8,15 +8,13 @@ namespace tavoro::platform {
 
 bool X11Permissions::screenCaptureAllowed()
 {
-    std::string error;
-    return X11Connection::open(displayName_, error) != nullptr;
+    return X11Connection::open(displayName_).ok();
 }
 
 bool X11Permissions::inputInjectionAllowed()
 {
-    std::string error;
-    auto connection = X11Connection::open(displayName_, error);
-    return connection && connection->hasExtension(xcb_test_id);
+    auto connection = X11Connection::open(displayName_);
+    return connection && connection.value()->hasExtension(xcb_test_id);
 }
 
 } // namespace tavoro::platform

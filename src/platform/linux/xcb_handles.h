@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/result.h"
+
 #include <xcb/xcb.h>
 
 #include <cstdlib>
@@ -37,8 +39,8 @@ inline bool succeeded(xcb_connection_t* connection, xcb_void_cookie_t cookie)
 // One connection to an X server and its default screen. Used by one thread at a time.
 class X11Connection {
 public:
-    // Connects to the display named (empty: $DISPLAY). Returns nothing and sets error on failure.
-    static std::unique_ptr<X11Connection> open(const std::string& displayName, std::string& error);
+    // Connects to the display named (empty: $DISPLAY).
+    static Result<std::unique_ptr<X11Connection>> open(const std::string& displayName);
 
     xcb_connection_t* get() const { return connection_.get(); }
     const xcb_screen_t& screen() const { return *screen_; }

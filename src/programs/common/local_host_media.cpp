@@ -20,9 +20,8 @@ public:
 
 std::unique_ptr<platform::InputSink> openInputSink()
 {
-    std::string error;
-    if (auto sink = platform::X11InputSink::open("", error)) {
-        return sink;
+    if (auto sink = platform::X11InputSink::open("")) {
+        return std::move(*sink);
     }
     return std::make_unique<NoInputSink>();
 }

@@ -56,9 +56,9 @@ protected:
         hostScreen.fill(hostWindow, {kHostWidth / 2, 0, kHostWidth / 2, kHostHeight}, kRightColour);
         hostScreen.focus(hostWindow);
         hostScreen.sync();
-        std::string error;
-        localInput = platform::X11InputSink::open("", error);
-        ASSERT_TRUE(localInput) << error;
+        auto opened = platform::X11InputSink::open("");
+        ASSERT_TRUE(opened) << opened.error();
+        localInput = std::move(*opened);
 
         desktop = std::make_unique<app::DesktopApplication>(desktopSetupFor(hosting, config));
         desktop->show();

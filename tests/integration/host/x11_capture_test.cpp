@@ -139,9 +139,10 @@ TEST(X11Capture, TwoMonitorsAreListedLeftToRightAndOnlyChangesOnTheCapturedOneBr
 
     Running run({server.display()}, 60);
     const auto list = run.source.displays();
-    ASSERT_EQ(list.displays.size(), 2u);
-    EXPECT_EQ(list.displays[0].name, "left");
-    EXPECT_EQ(list.displays[1].bounds, (DisplayRect{1920, 0, 1920, 1080}));
+    ASSERT_TRUE(list) << list.error();
+    ASSERT_EQ(list->size(), 2u);
+    EXPECT_EQ((*list)[0].name, "left");
+    EXPECT_EQ((*list)[1].bounds, (DisplayRect{1920, 0, 1920, 1080}));
     ASSERT_TRUE(run.waitForFrames(1));
     EXPECT_EQ(rgbAt(*run.frame(0), 1000, 1000), red);
 

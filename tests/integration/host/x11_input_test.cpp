@@ -26,9 +26,9 @@ protected:
         client = std::make_unique<test::XClient>(server.display());
         window = client->window({0, 0, 3840, 1080}, 0x202020, watchedEvents);
         client->focus(window);
-        std::string error;
-        sink = platform::X11InputSink::open(server.display(), error);
-        ASSERT_TRUE(sink) << error;
+        auto opened = platform::X11InputSink::open(server.display());
+        ASSERT_TRUE(opened) << opened.error();
+        sink = std::move(*opened);
         injector = std::make_unique<InputInjector>(*sink, platform::DisplayRect{0, 0, 1920, 1080});
     }
 
@@ -117,9 +117,9 @@ TEST_F(X11InputTest, KeysArriveAsTheHostsKeycodes)
 
 TEST(X11InputSink, OpeningFailsWithoutAServer)
 {
-    std::string error;
-    EXPECT_FALSE(platform::X11InputSink::open(":4093", error));
-    EXPECT_EQ(error, "无法连接 X 显示 :4093");
+    const auto opened = platform::X11InputSink::open(":4093");
+    ASSERT_FALSE(opened);
+    EXPECT_EQ(opened.error(), "无法连接 X 显示 :4093");
 }
 
 } // namespace
