@@ -29,28 +29,28 @@ bool writeAll(int fd, std::string_view data)
 
 } // namespace
 
-std::string writeFileAtomically(const std::filesystem::path& path, std::string_view data,
+Result<> writeFileAtomically(const std::filesystem::path& path, std::string_view data,
     const std::function<void()>& beforeRename)
 {
     const std::filesystem::path temp = path.string() + ".tmp";
     core::UniqueFd file(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     if (file.get() < 0) {
-        return errnoText("open");
+        return Failure{errnoText("open")};
     }
     if (!writeAll(file.get(), data)) {
         auto error = errnoText("write");
         ::unlink(temp.c_str());
-        return error;
+        return Failure{error};
     }
     if (::fsync(file.get()) != 0) {
         auto error = errnoText("fsync");
         ::unlink(temp.c_str());
-        return error;
+        return Failure{error};
     }
     if (::close(file.release()) != 0) {
         auto error = errnoText("close");
         ::unlink(temp.c_str());
-        return error;
+        return Failure{error};
     }
     if (beforeRename) {
         beforeRename();
@@ -58,7 +58,7 @@ std::string writeFileAtomically(const std::filesystem::path& path, std::string_v
     if (::rename(temp.c_str(), path.c_str()) != 0) {
         auto error = errnoText("rename");
         ::unlink(temp.c_str());
-        return error;
+        return Failure{error};
     }
     // Make the rename itself durable.
     core::UniqueFd dir(::open(path.parent_path().empty() ? "." : path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

@@ -121,9 +121,9 @@ void JsonFileSettingsStore::save()
     if (frozen_) {
         return;
     }
-    auto error = writeFileAtomically(file_, values_.dump(2) + "\n");
-    if (!error.empty()) {
-        log::warn("Tavoro: 设置无法保存到 " + file_.string() + ": " + error);
+    auto written = writeFileAtomically(file_, values_.dump(2) + "\n");
+    if (!written) {
+        log::warn("Tavoro: 设置无法保存到 " + file_.string() + ": " + written.error());
     }
 }
 

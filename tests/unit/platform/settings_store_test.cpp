@@ -69,7 +69,7 @@ TEST(JsonFileSettingsStore, ACrashBeforeTheRenameLeavesTheOldSettingsIntact)
     pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        writeFileAtomically(file, R"({"device_id":"555555555"})", [] { ::_exit(0); });
+        (void)writeFileAtomically(file, R"({"device_id":"555555555"})", [] { ::_exit(0); });
         ::_exit(1);
     }
     int status = 0;
