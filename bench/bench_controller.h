@@ -48,14 +48,17 @@ public:
         options.server = "127.0.0.1:" + std::to_string(server.wss);
         options.serverCertSha256 = server.fingerprint;
         options.stun = {"127.0.0.1:" + std::to_string(server.stun)};
-        app::Deployment deployment;
-        std::string pin;
-        error_ = app::resolveInstallation(options, nullptr, deployment, pin);
+        app::ResolvedInstallation installation;
+        if (auto resolved = app::resolveInstallation(options, nullptr)) {
+            installation = std::move(*resolved);
+        } else {
+            error_ = resolved.error();
+        }
         controller_ = app::RemoteController::create(
             app::Services{mainQueue_, mainScheduler_, background_.scheduler(), settings_, pasteboard_, random_,
                 std::make_shared<core::SteadyClock>(), wallClock_,
-                std::make_shared<signaling::TlsWebSocketConnector>(pin), nullptr, &media_},
-            deployment);
+                std::make_shared<signaling::TlsWebSocketConnector>(installation.pin), nullptr, &media_},
+            installation.deployment);
         controller_->start();
     }
 

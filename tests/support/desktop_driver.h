@@ -26,7 +26,10 @@ inline app::DesktopSetup desktopSetupFor(const HostingSetup& hosting, const Temp
     options.serverCertSha256 = hosting.server.fingerprint;
     options.stun = {"127.0.0.1:" + std::to_string(hosting.server.stun)};
     app::DesktopSetup setup{config.path().string(), {}, {}};
-    if (!app::resolveInstallation(options, nullptr, setup.deployment, setup.pin).empty()) {
+    if (auto installation = app::resolveInstallation(options, nullptr)) {
+        setup.deployment = installation->deployment;
+        setup.pin = installation->pin;
+    } else {
         setup.deployment.serverUrl.clear();
     }
     return setup;

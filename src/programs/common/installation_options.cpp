@@ -22,28 +22,28 @@ void addInstallationOptions(CLI::App& app, InstallationOptions& options)
     app.add_option("--stun", options.stun, "STUN server HOST:PORT, repeatable (replaces TAVORO_STUN and the default table)");
 }
 
-std::string resolveInstallation(const InstallationOptions& options, const char* stunEnvironment,
-    Deployment& deployment, std::string& pin)
+Result<ResolvedInstallation> resolveInstallation(const InstallationOptions& options, const char* stunEnvironment)
 {
+    ResolvedInstallation resolved;
+    auto& deployment = resolved.deployment;
     deployment.serverUrl = serverUrlFor(options.server);
     if (deployment.serverUrl.empty()) {
-        return "invalid server address: " + options.server;
+        return Failure{"invalid server address: " + options.server};
     }
     auto stun = transport::chooseStunServers(options.stun, stunEnvironment, signaling::parseWsUrl(deployment.serverUrl)->host);
     if (!stun.invalidEntry.empty()) {
-        return "invalid STUN server (HOST:PORT expected): " + stun.invalidEntry;
+        return Failure{"invalid STUN server (HOST:PORT expected): " + stun.invalidEntry};
     }
     deployment.stunServers = std::move(stun.servers);
     deployment.token = options.token;
-    pin.clear();
     if (!options.serverCertSha256.empty()) {
         auto normalised = tls::normaliseFingerprint(options.serverCertSha256);
         if (!normalised) {
-            return "invalid certificate fingerprint (64 hex digits expected): " + options.serverCertSha256;
+            return Failure{"invalid certificate fingerprint (64 hex digits expected): " + options.serverCertSha256};
         }
-        pin = *normalised;
+        resolved.pin = *normalised;
     }
-    return {};
+    return resolved;
 }
 
 std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv)

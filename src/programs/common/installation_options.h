@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/remote_controller.h"
+#include "core/result.h"
 
 #include <CLI/CLI.hpp>
 
@@ -22,11 +23,16 @@ struct InstallationOptions {
 
 void addInstallationOptions(CLI::App& app, InstallationOptions& options);
 
+// Where the installation connects and which server certificate it trusts.
+struct ResolvedInstallation {
+    Deployment deployment;
+    std::string pin; // the normalised SHA-256 fingerprint, or empty for the system's trust
+};
+
 // Checks what the parser cannot: a well-formed server address, fingerprint and STUN entries (the
-// --stun options, else stunEnvironment, the value of TAVORO_STUN, which may be null). On success fills
-// the deployment and the normalised pin and returns an empty string; otherwise a one-line error.
-std::string resolveInstallation(const InstallationOptions& options, const char* stunEnvironment,
-    Deployment& deployment, std::string& pin);
+// --stun options, else stunEnvironment, the value of TAVORO_STUN, which may be null). The failure is a
+// one-line error.
+Result<ResolvedInstallation> resolveInstallation(const InstallationOptions& options, const char* stunEnvironment);
 
 // Parses the command line. Nothing when the program goes on; otherwise its exit code, after printing
 // the help or the version (0) or a one-line error on stderr (2).

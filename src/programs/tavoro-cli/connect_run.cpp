@@ -62,9 +62,12 @@ ConnectRun::ConnectRun(boost::asio::io_context& context, app::RemoteController& 
 
 ConnectRun::~ConnectRun() { *alive_ = false; }
 
-std::optional<std::string> ConnectRun::prepare()
+Result<> ConnectRun::prepare()
 {
-    return options_.input ? input_.open(*options_.input) : std::nullopt;
+    if (!options_.input) {
+        return {};
+    }
+    return input_.open(*options_.input);
 }
 
 void ConnectRun::after(boost::asio::steady_timer& timer, double seconds, std::function<void()> step)

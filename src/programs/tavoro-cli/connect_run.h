@@ -27,8 +27,8 @@ public:
         std::ostream& out);
     ~ConnectRun();
 
-    // Opens the input script; an error text when it cannot be read.
-    std::optional<std::string> prepare();
+    // Opens the input script; fails when it cannot be read.
+    Result<> prepare();
     void start();
     // Ctrl-C: the session ends with "bye" as when the time is up.
     void interrupt();

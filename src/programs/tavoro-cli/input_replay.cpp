@@ -17,30 +17,30 @@ InputReplay::InputReplay(boost::asio::io_context& context, std::function<void(nl
 {
 }
 
-std::optional<std::string> InputReplay::open(const std::string& source)
+Result<> InputReplay::open(const std::string& source)
 {
     const int fd = source == "-" ? ::dup(STDIN_FILENO) : ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        return "cannot read " + source;
+        return Failure{"cannot read " + source};
     }
     boost::system::error_code error;
     stream_.emplace(context_);
     stream_->assign(fd, error);
     if (!error) {
         readMore();
-        return std::nullopt;
+        return {};
     }
     // A regular file cannot be waited on; it is read at once instead.
     stream_.reset();
     std::ifstream file("/proc/self/fd/" + std::to_string(fd));
     ::close(fd);
     if (!file) {
-        return "cannot read " + source;
+        return Failure{"cannot read " + source};
     }
     for (std::string line; std::getline(file, line);) {
         lines_.push_back(line);
     }
-    return std::nullopt;
+    return {};
 }
 
 void InputReplay::readMore()

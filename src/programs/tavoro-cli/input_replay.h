@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/result.h"
+
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/posix/stream_descriptor.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -22,8 +24,8 @@ class InputReplay {
 public:
     InputReplay(boost::asio::io_context& context, std::function<void(nlohmann::json fields)> send);
 
-    // Opens the file, or standard input for "-". An error text when it cannot be read.
-    std::optional<std::string> open(const std::string& source);
+    // Opens the file, or standard input for "-"; fails when it cannot be read.
+    Result<> open(const std::string& source);
     // Events are sent from now on.
     void start();
     void stop();

@@ -36,10 +36,9 @@ struct Riders {
 // Runs a session with its riders.
 int runConnect(const app::InstallationOptions& options, const cli::ConnectOptions& connect, Riders riders = {})
 {
-    app::Deployment deployment;
-    std::string pin;
-    if (auto error = app::resolveInstallation(options, std::getenv("TAVORO_STUN"), deployment, pin); !error.empty()) {
-        std::cerr << "tavoro-cli: " << error << "\n";
+    auto installation = app::resolveInstallation(options, std::getenv("TAVORO_STUN"));
+    if (!installation) {
+        std::cerr << "tavoro-cli: " << installation.error() << "\n";
         return cli::kBadUsage;
     }
     log::setup("tavoro-cli", true);
@@ -58,12 +57,12 @@ int runConnect(const app::InstallationOptions& options, const cli::ConnectOption
         std::make_shared<core::ThreadSerialQueue>("tavoro.h264.dec")};
 
     auto controller = app::RemoteController::create(
-        program.services(pin, nullptr, &media),
-        deployment);
+        program.services(installation->pin, nullptr, &media),
+        installation->deployment);
     // A file command's own output is what stdout carries; the session's lines go to stderr.
     cli::ConnectRun run(program.mainContext, *controller, connect, riders.files ? std::cerr : std::cout);
-    if (auto error = run.prepare()) {
-        std::cerr << "tavoro-cli: " << *error << "\n";
+    if (auto prepared = run.prepare(); !prepared) {
+        std::cerr << "tavoro-cli: " << prepared.error() << "\n";
         return cli::kBadUsage;
     }
     std::optional<cli::ChatRun> chat;

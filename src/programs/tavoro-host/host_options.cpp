@@ -24,13 +24,13 @@ void addHostingOptions(CLI::App& app, HostingOptions& options)
         "serve no file requests: controllers can neither browse nor transfer this computer's files");
 }
 
-std::string checkHostingOptions(const HostingOptions& options)
+Result<> checkHostingOptions(const HostingOptions& options)
 {
     if (options.password && options.passwordMode && *options.passwordMode != "fixed") {
-        return "--password needs --password-mode fixed";
+        return Failure{"--password needs --password-mode fixed"};
     }
     if (options.password && trimSpacesAndTabs(*options.password).empty()) {
-        return "--password must not be empty";
+        return Failure{"--password must not be empty"};
     }
     return {};
 }

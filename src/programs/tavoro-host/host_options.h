@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/remote_controller.h"
+#include "core/result.h"
 #include "programs/common/installation_options.h"
 
 #include <CLI/CLI.hpp>
@@ -21,9 +22,9 @@ struct HostingOptions {
 
 void addHostingOptions(CLI::App& app, HostingOptions& options);
 
-// A one-line error when the choices do not fit together (a password for another mode than fixed, an
-// empty password); empty when they do.
-std::string checkHostingOptions(const HostingOptions& options);
+// Fails with a one-line error when the choices do not fit together (a password for another mode than
+// fixed, an empty password).
+Result<> checkHostingOptions(const HostingOptions& options);
 
 // Applies the choices that shape the controller before it is made (the file service).
 void applyHostingServices(const HostingOptions& options, Services& services);

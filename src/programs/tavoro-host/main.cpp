@@ -20,23 +20,22 @@ using namespace tavoro;
 
 int runHost(const app::InstallationOptions& options, const app::HostingOptions& hosting)
 {
-    if (auto error = app::checkHostingOptions(hosting); !error.empty()) {
-        std::cerr << "tavoro-host: " << error << "\n";
+    if (auto checked = app::checkHostingOptions(hosting); !checked) {
+        std::cerr << "tavoro-host: " << checked.error() << "\n";
         return 2;
     }
-    app::Deployment deployment;
-    std::string pin;
-    if (auto error = app::resolveInstallation(options, std::getenv("TAVORO_STUN"), deployment, pin); !error.empty()) {
-        std::cerr << "tavoro-host: " << error << "\n";
+    auto installation = app::resolveInstallation(options, std::getenv("TAVORO_STUN"));
+    if (!installation) {
+        std::cerr << "tavoro-host: " << installation.error() << "\n";
         return 2;
     }
     log::setup("tavoro-host", true);
 
     app::ProgramServices program(options.configDir);
     app::LocalHostMedia hostMedia;
-    auto services = program.services(pin, &hostMedia.media(), nullptr);
+    auto services = program.services(installation->pin, &hostMedia.media(), nullptr);
     app::applyHostingServices(hosting, services);
-    auto controller = app::RemoteController::create(std::move(services), deployment);
+    auto controller = app::RemoteController::create(std::move(services), installation->deployment);
     auto printStatus = [](const std::string& text) { std::cout << text << std::endl; };
     auto subscription = controller->status.subscribe(printStatus);
     printStatus(controller->status.get());

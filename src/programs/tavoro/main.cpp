@@ -16,14 +16,14 @@ using namespace tavoro;
 
 int runDesktop(int argc, char** argv, const app::InstallationOptions& options)
 {
-    app::DesktopSetup setup{options.configDir, {}, {}};
-    if (auto error = app::resolveInstallation(options, std::getenv("TAVORO_STUN"), setup.deployment, setup.pin);
-        !error.empty()) {
-        std::cerr << "tavoro: " << error << "\n";
+    auto installation = app::resolveInstallation(options, std::getenv("TAVORO_STUN"));
+    if (!installation) {
+        std::cerr << "tavoro: " << installation.error() << "\n";
         return 2;
     }
     log::setup("tavoro", true);
 
+    app::DesktopSetup setup{options.configDir, installation->deployment, installation->pin};
     QApplication application(argc, argv);
     app::DesktopApplication desktop(setup);
     desktop.show();

@@ -19,41 +19,42 @@ TEST(ServerAddress, DefaultsToPort8443AndRejectsJunk)
 TEST(InstallationOptions, ChecksTheServerAndNormalisesThePin)
 {
     InstallationOptions options;
-    Deployment deployment;
-    std::string pin;
     options.server = "example.test:1";
     options.serverCertSha256 = std::string(32, 'A') + ":" + std::string(32, 'b');
-    EXPECT_EQ(resolveInstallation(options, nullptr, deployment, pin), "");
-    EXPECT_EQ(deployment.serverUrl, "wss://example.test:1/ws");
-    EXPECT_EQ(deployment.token, "qxm");
-    EXPECT_EQ(pin, std::string(32, 'a') + std::string(32, 'b'));
+    const auto installation = resolveInstallation(options, nullptr);
+    ASSERT_TRUE(installation) << installation.error();
+    EXPECT_EQ(installation->deployment.serverUrl, "wss://example.test:1/ws");
+    EXPECT_EQ(installation->deployment.token, "qxm");
+    EXPECT_EQ(installation->pin, std::string(32, 'a') + std::string(32, 'b'));
 
     options.serverCertSha256 = "abc";
-    EXPECT_NE(resolveInstallation(options, nullptr, deployment, pin), "");
+    EXPECT_FALSE(resolveInstallation(options, nullptr));
     options.serverCertSha256.clear();
     options.server = "bad host";
-    EXPECT_NE(resolveInstallation(options, nullptr, deployment, pin), "");
+    EXPECT_FALSE(resolveInstallation(options, nullptr));
 }
 
 TEST(InstallationOptions, StunServersFromOptionsThenEnvironmentThenTheServersOwn)
 {
     InstallationOptions options;
-    Deployment deployment;
-    std::string pin;
     options.server = "rendezvous.example:9443";
-    ASSERT_EQ(resolveInstallation(options, nullptr, deployment, pin), "");
-    ASSERT_EQ(deployment.stunServers.size(), 5u);
-    EXPECT_EQ(deployment.stunServers[0], (transport::StunServer{"rendezvous.example", 3478}));
+    auto installation = resolveInstallation(options, nullptr);
+    ASSERT_TRUE(installation) << installation.error();
+    ASSERT_EQ(installation->deployment.stunServers.size(), 5u);
+    EXPECT_EQ(installation->deployment.stunServers[0], (transport::StunServer{"rendezvous.example", 3478}));
 
-    ASSERT_EQ(resolveInstallation(options, "10.0.0.1:3478, stun.example:19302", deployment, pin), "");
-    EXPECT_EQ(deployment.stunServers, (std::vector<transport::StunServer>{{"10.0.0.1", 3478}, {"stun.example", 19302}}));
+    installation = resolveInstallation(options, "10.0.0.1:3478, stun.example:19302");
+    ASSERT_TRUE(installation) << installation.error();
+    EXPECT_EQ(installation->deployment.stunServers,
+        (std::vector<transport::StunServer>{{"10.0.0.1", 3478}, {"stun.example", 19302}}));
 
     options.stun = {"127.0.0.1:5000"};
-    ASSERT_EQ(resolveInstallation(options, "10.0.0.1:3478", deployment, pin), "");
-    EXPECT_EQ(deployment.stunServers, (std::vector<transport::StunServer>{{"127.0.0.1", 5000}}));
+    installation = resolveInstallation(options, "10.0.0.1:3478");
+    ASSERT_TRUE(installation) << installation.error();
+    EXPECT_EQ(installation->deployment.stunServers, (std::vector<transport::StunServer>{{"127.0.0.1", 5000}}));
 
     options.stun = {"127.0.0.1"};
-    EXPECT_NE(resolveInstallation(options, nullptr, deployment, pin), "");
+    EXPECT_FALSE(resolveInstallation(options, nullptr));
 }
 
 } // namespace
