@@ -13,22 +13,22 @@ namespace tavoro::diagnostics {
 
 namespace {
 
-std::string checkOptions(const CaptureOptions& options)
+Result<> checkOptions(const CaptureOptions& options)
 {
     if (options.frames < 1) {
-        return "--frames must be at least 1";
+        return Failure{"--frames must be at least 1"};
     }
     if (options.fps < 1 || options.fps > 240) {
-        return "--fps must lie between 1 and 240";
+        return Failure{"--fps must lie between 1 and 240"};
     }
     if (options.bitrateKbps < 100 || options.bitrateKbps > 100000) {
-        return "--bitrate must lie between 100 and 100000 kbit/s";
+        return Failure{"--bitrate must lie between 100 and 100000 kbit/s"};
     }
     if (!(options.seconds > 0)) {
-        return "--seconds must be positive";
+        return Failure{"--seconds must be positive"};
     }
     if (options.out.empty()) {
-        return "--out is required";
+        return Failure{"--out is required"};
     }
     return {};
 }
@@ -71,8 +71,8 @@ void printSummary(std::ostream& out, const CaptureOptions& options, DisplayRepor
 
 int runCaptureDiagnostic(const CaptureOptions& options, std::ostream& out, std::ostream& err)
 {
-    if (const auto problem = checkOptions(options); !problem.empty()) {
-        err << "tavoro-host capture: " << problem << "\n";
+    if (const auto checked = checkOptions(options); !checked) {
+        err << "tavoro-host capture: " << checked.error() << "\n";
         return 2;
     }
     std::ofstream file(options.out, std::ios::binary | std::ios::trunc);
@@ -112,12 +112,12 @@ int runCaptureDiagnostic(const CaptureOptions& options, std::ostream& out, std::
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     const auto summary = recorder.summary();
-    if (!summary.error.empty()) {
-        err << "tavoro-host capture: " << summary.error << "\n";
+    if (!summary) {
+        err << "tavoro-host capture: " << summary.error() << "\n";
         return 1;
     }
-    printSummary(out, options, display, summary, seconds);
-    if (summary.frames == 0) {
+    printSummary(out, options, display, *summary, seconds);
+    if (summary->frames == 0) {
         err << "tavoro-host capture: no frame was captured\n";
         return 1;
     }

@@ -19,7 +19,7 @@ void CaptureRecorder::onFrame(const platform::PixelBufferRef& picture, int width
 {
     {
         std::lock_guard lock(mutex_);
-        if (!accepting_ || summary_.frames >= wantedFrames_ || !summary_.error.empty()) {
+        if (!accepting_ || summary_.frames >= wantedFrames_ || failure_) {
             return;
         }
     }
@@ -44,7 +44,7 @@ void CaptureRecorder::write(const std::vector<std::uint8_t>& accessUnit, bool is
     sink_.write(reinterpret_cast<const char*>(accessUnit.data()), static_cast<std::streamsize>(accessUnit.size()));
     std::lock_guard lock(mutex_);
     if (!sink_) {
-        summary_.error = "the output file could not be written";
+        failure_ = Failure{"the output file could not be written"};
     }
     ++summary_.frames;
     summary_.keyframes += isKey ? 1 : 0;
@@ -55,8 +55,8 @@ void CaptureRecorder::write(const std::vector<std::uint8_t>& accessUnit, bool is
 void CaptureRecorder::fail(const std::string& error)
 {
     std::lock_guard lock(mutex_);
-    if (summary_.error.empty()) {
-        summary_.error = error;
+    if (!failure_) {
+        failure_ = Failure{error};
     }
     changed_.notify_all();
 }
@@ -64,13 +64,16 @@ void CaptureRecorder::fail(const std::string& error)
 bool CaptureRecorder::waitUntilDone(std::chrono::steady_clock::time_point deadline)
 {
     std::unique_lock lock(mutex_);
-    changed_.wait_until(lock, deadline, [this] { return summary_.frames >= wantedFrames_ || !summary_.error.empty(); });
-    return summary_.frames >= wantedFrames_ && summary_.error.empty();
+    changed_.wait_until(lock, deadline, [this] { return summary_.frames >= wantedFrames_ || failure_; });
+    return summary_.frames >= wantedFrames_ && !failure_;
 }
 
-RecordingSummary CaptureRecorder::summary() const
+Result<RecordingSummary> CaptureRecorder::summary() const
 {
     std::lock_guard lock(mutex_);
+    if (failure_) {
+        return *failure_;
+    }
     return summary_;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/result.h"
 #include "diagnostics/stage_timings.h"
 #include "host/encoding_stream.h"
 #include "platform/h264_encoder.h"
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -25,12 +27,11 @@ struct RecordingSummary {
     StageTimings grab;
     StageTimings scaleAndConvert;
     StageTimings encode;
-    std::string error;
 };
 
 // Encodes the capturer's frames through the host's own capture-to-encoder stream and writes the access units to a stream, until it has the frames it wants.
 // Threads: onFrame runs on the capture thread; accept, waitUntilDone and summary on any other;
-// mutex_ guards summary_ and the condition.
+// mutex_ guards accepting_, summary_, failure_ and the condition.
 class CaptureRecorder {
 public:
     CaptureRecorder(platform::H264EncoderFactory& factory, int fps, int bitrateKbps, std::ostream& sink,
@@ -42,7 +43,8 @@ public:
     void fail(const std::string& error);
     // True once the wanted frames are written; false at the deadline or after a failure.
     bool waitUntilDone(std::chrono::steady_clock::time_point deadline);
-    RecordingSummary summary() const;
+    // What was recorded, or the failure that ended the recording.
+    Result<RecordingSummary> summary() const;
 
 private:
     void write(const std::vector<std::uint8_t>& accessUnit, bool isKey);
@@ -52,10 +54,11 @@ private:
     std::ostream& sink_;
     int wantedFrames_;
 
-    mutable std::mutex mutex_; // guards accepting_, summary_
+    mutable std::mutex mutex_; // guards accepting_, summary_, failure_
     std::condition_variable changed_;
     bool accepting_ = false;
     RecordingSummary summary_;
+    std::optional<Failure> failure_;
 };
 
 } // namespace tavoro::diagnostics
