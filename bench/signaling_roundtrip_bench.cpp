@@ -44,9 +44,8 @@ struct EchoRig {
 
     EchoRig()
     {
-        std::string error;
-        if (!server.start(error)) {
-            throw std::runtime_error(error);
+        if (auto started = server.start(); !started) {
+            throw std::runtime_error(started.error());
         }
         sig.onOpen = [this] {
             std::lock_guard lock(mutex);

@@ -61,7 +61,7 @@ RelayService::RelayService(boost::asio::io_context& context, const core::Clock& 
 
 RelayService::~RelayService() = default;
 
-bool RelayService::open(const udp::endpoint& at, std::string& error)
+Result<> RelayService::open(const udp::endpoint& at)
 {
     boost::system::error_code ec;
     socket_.open(at.protocol(), ec);
@@ -69,9 +69,9 @@ bool RelayService::open(const udp::endpoint& at, std::string& error)
         socket_.bind(at, ec);
     }
     if (ec) {
-        error = "relay port " + std::to_string(at.port()) + ": " + ec.message();
+        Failure failure{"relay port " + std::to_string(at.port()) + ": " + ec.message()};
         socket_.close(ec);
-        return false;
+        return failure;
     }
     socket_.set_option(udp::socket::receive_buffer_size(kSocketBufferBytes), ec);
     socket_.set_option(udp::socket::send_buffer_size(kSocketBufferBytes), ec);
@@ -82,7 +82,7 @@ bool RelayService::open(const udp::endpoint& at, std::string& error)
         table_.expire();
     });
     waitReadable();
-    return true;
+    return {};
 }
 
 void RelayService::close()

@@ -2,6 +2,7 @@
 
 #include "core/asio_scheduler.h"
 #include "core/clock.h"
+#include "core/result.h"
 #include "core/scheduler.h"
 #include "server/relay_allocator.h"
 #include "server/relay_table.h"
@@ -27,9 +28,9 @@ public:
         RelayTable::Limits limits);
     ~RelayService() override;
 
-    // Binds the socket and starts receiving and the once-a-second expiry. False with error set when
-    // the address cannot be bound.
-    bool open(const boost::asio::ip::udp::endpoint& at, std::string& error);
+    // Binds the socket and starts receiving and the once-a-second expiry. A failure when the address
+    // cannot be bound.
+    Result<> open(const boost::asio::ip::udp::endpoint& at);
     void close();
 
     bool allocate(const std::string& token, const std::string& owner, const std::string& ownerAddress) override;

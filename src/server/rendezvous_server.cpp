@@ -41,12 +41,16 @@ boost::asio::ip::address_v4 udpAddress(const std::string& listenAddress)
     return address.to_v4();
 }
 
-std::unique_ptr<DeviceKeyStore> openDeviceKeys(const std::filesystem::path& stateDir, std::string& error)
+Result<std::unique_ptr<DeviceKeyStore>> openDeviceKeys(const std::filesystem::path& stateDir)
 {
     if (stateDir.empty()) {
         return std::make_unique<MemoryDeviceKeyStore>();
     }
-    return SqliteDeviceKeyStore::open(stateDir / "device_keys.sqlite3", error);
+    auto store = SqliteDeviceKeyStore::open(stateDir / "device_keys.sqlite3");
+    if (!store) {
+        return Failure{store.error()};
+    }
+    return std::move(*store);
 }
 
 // 64 random bits in hex: distinct for every start of every node.
@@ -75,7 +79,7 @@ RendezvousServer::RendezvousServer(ServerConfig config, SmsGateway& sms)
 
 RendezvousServer::~RendezvousServer() { stop(); }
 
-bool RendezvousServer::start(std::string& error)
+Result<> RendezvousServer::start()
 {
     RelayTable::Limits limits;
     limits.bytesPerSecond = config_.relayRateMbit * 1e6 / 8;
@@ -88,23 +92,29 @@ bool RendezvousServer::start(std::string& error)
     }
     const auto address = udpAddress(config_.listenAddress);
     started_ = true;
-    const bool udpOpened = runOn(relayLoop_, [&] {
-        return relay_->open(udp::endpoint(address, config_.relayPort), error)
-            && stun_->open(udp::endpoint(address, config_.stunPort), error);
+    Result<> opened = runOn(relayLoop_, [&]() -> Result<> {
+        auto relayOpened = relay_->open(udp::endpoint(address, config_.relayPort));
+        if (!relayOpened) {
+            return relayOpened;
+        }
+        return stun_->open(udp::endpoint(address, config_.stunPort));
     });
-    if (!udpOpened || !startSignaling(error)) {
-        stop();
-        return false;
+    if (opened) {
+        opened = startSignaling();
     }
-    return true;
+    if (!opened) {
+        stop();
+    }
+    return opened;
 }
 
-bool RendezvousServer::startSignaling(std::string& error)
+Result<> RendezvousServer::startSignaling()
 {
-    deviceKeys_ = openDeviceKeys(config_.stateDir, error);
-    if (!deviceKeys_) {
-        return false;
+    auto deviceKeys = openDeviceKeys(config_.stateDir);
+    if (!deviceKeys) {
+        return Failure{deviceKeys.error()};
     }
+    deviceKeys_ = std::move(*deviceKeys);
     WssLimits limits;
     limits.maxPerAddress = config_.maxPerAddress;
     // One thread: it does everything, without a hand-over per message. More: the hub keeps its thread
@@ -130,15 +140,16 @@ bool RendezvousServer::startSignaling(std::string& error)
     if (cluster_) {
         joinCluster();
     }
-    return runOn(signalingLoop_, [&] {
-        if (!wss_->listen(config_.identity, config_.listenAddress, config_.listenPort, *hub_, error)) {
-            return false;
+    return runOn(signalingLoop_, [&]() -> Result<> {
+        auto listening = wss_->listen(config_.identity, config_.listenAddress, config_.listenPort, *hub_);
+        if (!listening) {
+            return listening;
         }
         tick_ = std::make_unique<core::RepeatingTimer>(*scheduler_, std::chrono::seconds(1), [this] {
             hub_->tick();
             wss_->tick();
         });
-        return true;
+        return {};
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/clock.h"
 #include "core/event_loop.h"
+#include "core/result.h"
 #include "platform/secure_random.h"
 #include "server/rate_limiter.h"
 #include "server/redis/redis_url.h"
@@ -73,8 +74,8 @@ public:
     RendezvousServer(const RendezvousServer&) = delete;
     RendezvousServer& operator=(const RendezvousServer&) = delete;
 
-    // Opens every port; false with error set when one cannot be opened (nothing is left open then).
-    bool start(std::string& error);
+    // Opens every port; a failure when one cannot be opened (nothing is left open then).
+    Result<> start();
     // Closes every connection ("going away") and every port. Idempotent.
     void stop();
 
@@ -85,7 +86,7 @@ public:
     const std::string& nodeId() const { return nodeId_; } // empty without a cluster
 
 private:
-    bool startSignaling(std::string& error);
+    Result<> startSignaling();
     void joinCluster();
 
     ServerConfig config_;

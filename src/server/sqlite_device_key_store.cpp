@@ -48,14 +48,13 @@ SqliteDeviceKeyStore::SqliteDeviceKeyStore(Database db, Statement find, Statemen
 {
 }
 
-std::unique_ptr<SqliteDeviceKeyStore> SqliteDeviceKeyStore::open(const std::filesystem::path& file, std::string& error)
+Result<std::unique_ptr<SqliteDeviceKeyStore>> SqliteDeviceKeyStore::open(const std::filesystem::path& file)
 {
     sqlite3* raw = nullptr;
     const int opened = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     Database db(raw); // sqlite hands out a handle to close even when opening failed
     const auto failed = [&](const std::string& what) {
-        error = what + " " + file.string() + ": " + (db ? sqlite3_errmsg(db.get()) : sqlite3_errstr(opened));
-        return nullptr;
+        return Failure{what + " " + file.string() + ": " + (db ? sqlite3_errmsg(db.get()) : sqlite3_errstr(opened))};
     };
     if (opened != SQLITE_OK) {
         return failed("cannot open");

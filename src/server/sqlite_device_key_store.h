@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/result.h"
 #include "server/device_key_store.h"
 
 #include <filesystem>
@@ -15,8 +16,8 @@ namespace tavoro::server {
 // before it returns. Used from one thread at a time (the signaling thread once the server runs).
 class SqliteDeviceKeyStore final : public DeviceKeyStore {
 public:
-    // Opens the file, creating it and its table when missing; nullptr with error set when it cannot.
-    static std::unique_ptr<SqliteDeviceKeyStore> open(const std::filesystem::path& file, std::string& error);
+    // Opens the file, creating it and its table when missing; a failure when it cannot.
+    static Result<std::unique_ptr<SqliteDeviceKeyStore>> open(const std::filesystem::path& file);
 
     std::optional<std::string> find(const std::string& deviceId) override;
     bool add(const std::string& deviceId, const std::string& digest) override;

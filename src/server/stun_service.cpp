@@ -8,7 +8,7 @@ namespace tavoro::server {
 
 using boost::asio::ip::udp;
 
-bool StunService::open(const udp::endpoint& at, std::string& error)
+Result<> StunService::open(const udp::endpoint& at)
 {
     boost::system::error_code ec;
     socket_.open(at.protocol(), ec);
@@ -16,14 +16,14 @@ bool StunService::open(const udp::endpoint& at, std::string& error)
         socket_.bind(at, ec);
     }
     if (ec) {
-        error = "stun port " + std::to_string(at.port()) + ": " + ec.message();
+        Failure failure{"stun port " + std::to_string(at.port()) + ": " + ec.message()};
         socket_.close(ec);
-        return false;
+        return failure;
     }
     socket_.non_blocking(true, ec);
     port_ = socket_.local_endpoint(ec).port();
     receive();
-    return true;
+    return {};
 }
 
 void StunService::close()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/clock.h"
+#include "core/result.h"
 #include "server/rate_limiter.h"
 
 #include <boost/asio/io_context.hpp>
@@ -28,7 +29,7 @@ public:
     {
     }
 
-    bool open(const boost::asio::ip::udp::endpoint& at, std::string& error);
+    Result<> open(const boost::asio::ip::udp::endpoint& at);
     void close();
     std::uint16_t port() const { return port_; }
 

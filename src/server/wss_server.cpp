@@ -102,8 +102,8 @@ public:
     {
     }
 
-    bool setUpTls(const tls::PemIdentity& identity, std::string& error);
-    bool listen(const std::string& address, std::uint16_t port, std::string& error);
+    Result<> setUpTls(const tls::PemIdentity& identity);
+    Result<> listen(const std::string& address, std::uint16_t port);
     void shutdown(std::function<void()> done);
 
     // Hub thread.
@@ -514,27 +514,25 @@ void Session::finish()
 
 } // namespace
 
-bool WssServer::Impl::setUpTls(const tls::PemIdentity& identity, std::string& error)
+Result<> WssServer::Impl::setUpTls(const tls::PemIdentity& identity)
 {
     beast::error_code ec;
     tls_.set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 | ssl::context::no_sslv3
         | ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1 | ssl::context::single_dh_use, ec);
     tls_.use_certificate_chain(asio::buffer(identity.certificatePem), ec);
     if (ec) {
-        error = "certificate: " + ec.message();
-        return false;
+        return Failure{"certificate: " + ec.message()};
     }
     tls_.use_private_key(asio::buffer(identity.privateKeyPem), ssl::context::pem, ec);
     if (ec || SSL_CTX_check_private_key(tls_.native_handle()) != 1) {
-        error = "private key: " + (ec ? ec.message() : std::string("does not match the certificate"));
-        return false;
+        return Failure{"private key: " + (ec ? ec.message() : std::string("does not match the certificate"))};
     }
     // Idle connections give their TLS record buffers back: most connections are idle most of the time.
     SSL_CTX_set_mode(tls_.native_handle(), SSL_MODE_RELEASE_BUFFERS);
-    return true;
+    return {};
 }
 
-bool WssServer::Impl::listen(const std::string& address, std::uint16_t port, std::string& error)
+Result<> WssServer::Impl::listen(const std::string& address, std::uint16_t port)
 {
     beast::error_code ec;
     const tcp::endpoint endpoint(asio::ip::make_address(address, ec), port);
@@ -552,13 +550,13 @@ bool WssServer::Impl::listen(const std::string& address, std::uint16_t port, std
         acceptor_.listen(asio::socket_base::max_listen_connections, ec);
     }
     if (ec) {
-        error = "listen " + address + ":" + std::to_string(port) + ": " + ec.message();
+        Failure failure{"listen " + address + ":" + std::to_string(port) + ": " + ec.message()};
         acceptor_.close(ec);
-        return false;
+        return failure;
     }
     port_ = acceptor_.local_endpoint(ec).port();
     accept();
-    return true;
+    return {};
 }
 
 void WssServer::Impl::accept()
@@ -783,14 +781,18 @@ WssServer::WssServer(asio::io_context& hubContext, Contexts serving, WssLimits l
 
 WssServer::~WssServer() = default;
 
-bool WssServer::listen(const tls::PemIdentity& identity, const std::string& address, std::uint16_t port,
-    ConnectionEvents& events, std::string& error)
+Result<> WssServer::listen(const tls::PemIdentity& identity, const std::string& address, std::uint16_t port,
+    ConnectionEvents& events)
 {
     // OpenSSL writes the sockets with write(), which raises SIGPIPE when a peer has gone: the process
     // serving them must take that as the EPIPE it also is, not die of it.
     std::signal(SIGPIPE, SIG_IGN);
     impl_->events_ = &events;
-    return impl_->setUpTls(identity, error) && impl_->listen(address, port, error);
+    auto tlsReady = impl_->setUpTls(identity);
+    if (!tlsReady) {
+        return tlsReady;
+    }
+    return impl_->listen(address, port);
 }
 
 std::uint16_t WssServer::port() const { return impl_->port_; }

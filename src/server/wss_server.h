@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/clock.h"
+#include "core/result.h"
 #include "server/connection.h"
 #include "server/send_queue.h"
 #include "tls/certificate.h"
@@ -57,9 +58,9 @@ public:
     WssServer(const WssServer&) = delete;
     WssServer& operator=(const WssServer&) = delete;
 
-    // TLS identity and listening socket; false with error set when either fails.
-    bool listen(const tls::PemIdentity& identity, const std::string& address, std::uint16_t port,
-        ConnectionEvents& events, std::string& error);
+    // TLS identity and listening socket; a failure when either fails.
+    Result<> listen(const tls::PemIdentity& identity, const std::string& address, std::uint16_t port,
+        ConnectionEvents& events);
     std::uint16_t port() const;
 
     // Stops accepting and closes every connection with "going away"; `done` runs on the hub context's

@@ -56,12 +56,10 @@ std::optional<std::string> readFile(const std::filesystem::path& path)
     return text.str();
 }
 
-std::optional<PemIdentity> identityFrom(std::string cert, std::string key, const std::filesystem::path& certFile,
-    std::string& error)
+Result<PemIdentity> identityFrom(std::string cert, std::string key, const std::filesystem::path& certFile)
 {
     if (fingerprintOfPem(cert).empty()) {
-        error = "no certificate in " + certFile.string();
-        return std::nullopt;
+        return Failure{"no certificate in " + certFile.string()};
     }
     return PemIdentity{std::move(cert), std::move(key)};
 }
@@ -147,36 +145,32 @@ std::optional<std::string> normaliseFingerprint(std::string_view text)
     return hex;
 }
 
-std::optional<PemIdentity> loadFromFiles(const std::filesystem::path& certFile, const std::filesystem::path& keyFile,
-    std::string& error)
+Result<PemIdentity> loadFromFiles(const std::filesystem::path& certFile, const std::filesystem::path& keyFile)
 {
     auto cert = readFile(certFile);
     auto key = readFile(keyFile);
     if (!cert || !key) {
-        error = "cannot read " + (cert ? keyFile : certFile).string();
-        return std::nullopt;
+        return Failure{"cannot read " + (cert ? keyFile : certFile).string()};
     }
-    return identityFrom(std::move(*cert), std::move(*key), certFile, error);
+    return identityFrom(std::move(*cert), std::move(*key), certFile);
 }
 
-std::optional<PemIdentity> loadOrCreate(const std::filesystem::path& certFile, const std::filesystem::path& keyFile,
-    const std::string& commonName, std::string& error)
+Result<PemIdentity> loadOrCreate(const std::filesystem::path& certFile, const std::filesystem::path& keyFile,
+    const std::string& commonName)
 {
     auto cert = readFile(certFile);
     auto key = readFile(keyFile);
     if (cert && key) {
-        return identityFrom(std::move(*cert), std::move(*key), certFile, error);
+        return identityFrom(std::move(*cert), std::move(*key), certFile);
     }
     auto made = makeSelfSigned(commonName);
     if (!made) {
-        error = "could not make a self-signed certificate";
-        return std::nullopt;
+        return Failure{"could not make a self-signed certificate"};
     }
     if (!writeFile(keyFile, made->privateKeyPem, 0600) || !writeFile(certFile, made->certificatePem, 0644)) {
-        error = "could not store the certificate in " + certFile.parent_path().string();
-        return std::nullopt;
+        return Failure{"could not store the certificate in " + certFile.parent_path().string()};
     }
-    return made;
+    return std::move(*made);
 }
 
 } // namespace tavoro::tls

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/result.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -27,14 +29,13 @@ std::string fingerprintOfDer(std::string_view der);
 // it as 64 lower-case hex digits; nullopt for anything else.
 std::optional<std::string> normaliseFingerprint(std::string_view text);
 
-// Reads a PEM certificate and key; nullopt, with error set, when a file cannot be read or the
-// certificate file holds no certificate.
-std::optional<PemIdentity> loadFromFiles(const std::filesystem::path& certFile, const std::filesystem::path& keyFile,
-    std::string& error);
+// Reads a PEM certificate and key; a failure when a file cannot be read or the certificate file holds
+// no certificate.
+Result<PemIdentity> loadFromFiles(const std::filesystem::path& certFile, const std::filesystem::path& keyFile);
 
 // Reads cert and key from files when both exist; otherwise makes a self-signed identity and stores it
-// there (key file 0600). nullopt, with error set, when neither works.
-std::optional<PemIdentity> loadOrCreate(const std::filesystem::path& certFile, const std::filesystem::path& keyFile,
-    const std::string& commonName, std::string& error);
+// there (key file 0600). A failure when neither works.
+Result<PemIdentity> loadOrCreate(const std::filesystem::path& certFile, const std::filesystem::path& keyFile,
+    const std::string& commonName);
 
 } // namespace tavoro::tls

@@ -53,10 +53,9 @@ protected:
     {
         server.reset();
         server = std::make_unique<RendezvousServer>(config, sms);
-        std::string error;
-        const bool started = server->start(error);
-        EXPECT_TRUE(started) << error;
-        return started;
+        const auto started = server->start();
+        EXPECT_TRUE(started) << started.error();
+        return started.ok();
     }
 
     // The code in the last line of the SMS file.

@@ -2,6 +2,7 @@
 // prints the chosen ports and the certificate fingerprint one per line on stdout, and serves until
 // SIGTERM (or SIGINT, SIGHUP).
 #include "core/log.h"
+#include "core/result.h"
 #include "programs/tavoro-rendezvous/server_options.h"
 #include "server/file_sms_gateway.h"
 #include "server/rendezvous_server.h"
@@ -26,25 +27,24 @@ sigset_t terminationSignals()
     return set;
 }
 
-bool makeStateDir(const std::filesystem::path& dir, std::string& error)
+Result<> makeStateDir(const std::filesystem::path& dir)
 {
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (ec) {
-        error = "cannot create " + dir.string() + ": " + ec.message();
-        return false;
+        return Failure{"cannot create " + dir.string() + ": " + ec.message()};
     }
     ::chmod(dir.c_str(), 0700);
-    return true;
+    return {};
 }
 
 // The identity from --cert/--key, else the one kept in the state folder (made on first start).
-std::optional<tls::PemIdentity> loadIdentity(const server::ServerOptions& options, std::string& error)
+Result<tls::PemIdentity> loadIdentity(const server::ServerOptions& options)
 {
     if (options.certFile.empty()) {
-        return tls::loadOrCreate(options.stateDir / "cert.pem", options.stateDir / "key.pem", "tavoro-rendezvous", error);
+        return tls::loadOrCreate(options.stateDir / "cert.pem", options.stateDir / "key.pem", "tavoro-rendezvous");
     }
-    return tls::loadFromFiles(options.certFile, options.keyFile, error);
+    return tls::loadFromFiles(options.certFile, options.keyFile);
 }
 
 server::ServerConfig configFrom(const server::ServerOptions& options, tls::PemIdentity identity)
@@ -91,18 +91,17 @@ int main(int argc, char** argv)
     const sigset_t signals = terminationSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    std::string error;
-    if (!makeStateDir(options.stateDir, error)) {
-        return fail(error);
+    if (auto stateDir = makeStateDir(options.stateDir); !stateDir) {
+        return fail(stateDir.error());
     }
-    auto identity = loadIdentity(options, error);
+    auto identity = loadIdentity(options);
     if (!identity) {
-        return fail(error);
+        return fail(identity.error());
     }
     server::FileSmsGateway sms(options.stateDir / "sms.txt");
     server::RendezvousServer rendezvous(configFrom(options, std::move(*identity)), sms);
-    if (!rendezvous.start(error)) {
-        return fail(error);
+    if (auto started = rendezvous.start(); !started) {
+        return fail(started.error());
     }
     std::cout << "listening wss " << rendezvous.wssPort() << "\n"
               << "listening relay " << rendezvous.relayPort() << "\n"

@@ -1,5 +1,7 @@
 #include "programs/tavoro-rendezvous/server_options.h"
 
+#include "core/result.h"
+
 #include <CLI/CLI.hpp>
 
 #include <arpa/inet.h>
@@ -19,25 +21,25 @@ bool isNumericAddress(const std::string& text)
     return ::inet_pton(AF_INET, text.c_str(), raw) == 1 || ::inet_pton(AF_INET6, text.c_str(), raw) == 1;
 }
 
-// "ADDR:PORT" or "[IPv6]:PORT" into its parts; an empty string on success, else what is wrong.
-std::string splitListen(const std::string& text, ServerOptions& options)
+// "ADDR:PORT" or "[IPv6]:PORT" into its parts; a failure saying what is wrong.
+Result<> splitListen(const std::string& text, ServerOptions& options)
 {
     const auto colon = text.rfind(':');
     if (colon == std::string::npos) {
-        return "--listen needs ADDR:PORT";
+        return Failure{"--listen needs ADDR:PORT"};
     }
     std::string address = text.substr(0, colon);
     if (address.size() >= 2 && address.front() == '[' && address.back() == ']') {
         address = address.substr(1, address.size() - 2);
     }
     if (!isNumericAddress(address)) {
-        return "--listen: not a numeric IP address: " + address;
+        return Failure{"--listen: not a numeric IP address: " + address};
     }
     const std::string port = text.substr(colon + 1);
     char* end = nullptr;
     const long value = std::strtol(port.c_str(), &end, 10);
     if (port.empty() || *end != '\0' || value < 0 || value > 65535) {
-        return "--listen: not a port: " + port;
+        return Failure{"--listen: not a port: " + port};
     }
     options.listenAddress = address;
     options.listenPort = static_cast<std::uint16_t>(value);
@@ -130,8 +132,8 @@ ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out,
     } catch (const CLI::ParseError& e) {
         return ParsedOptions{std::nullopt, app.exit(e, out, err)};
     }
-    if (auto problem = splitListen(listen, options); !problem.empty()) {
-        err << problem << "\n";
+    if (auto split = splitListen(listen, options); !split) {
+        err << split.error() << "\n";
         return ParsedOptions{std::nullopt, 2};
     }
     for (const auto& token : options.relayTokens) {
@@ -141,12 +143,12 @@ ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out,
         }
     }
     if (!redisUrl.empty()) {
-        std::string problem;
-        options.redis = redis::parseRedisUrl(redisUrl, &problem);
-        if (!options.redis) {
-            err << "--redis: " << problem << "\n";
+        auto url = redis::parseRedisUrl(redisUrl);
+        if (!url) {
+            err << "--redis: " << url.error() << "\n";
             return ParsedOptions{std::nullopt, 2};
         }
+        options.redis = std::move(*url);
     }
     if (renewalMs >= leaseMs) {
         err << "--cluster-renewal-ms must be shorter than --cluster-lease-ms\n";

@@ -54,34 +54,23 @@ bool validHostName(std::string_view host)
     return !host.empty();
 }
 
-struct Failure {
-    std::string* error;
-    std::optional<RedisUrl> operator()(const char* why) const
-    {
-        if (error != nullptr) {
-            *error = why;
-        }
-        return std::nullopt;
-    }
-};
-
 // Splits "host[:port]" or "[v6][:port]" into url.host and url.port.
-const char* parseHostPort(std::string_view hostPort, RedisUrl& url)
+Result<> parseHostPort(std::string_view hostPort, RedisUrl& url)
 {
     std::string_view portText;
     if (hostPort.starts_with('[')) {
         const auto close = hostPort.find(']');
         if (close == std::string_view::npos || close == 1) {
-            return "bad IPv6 host";
+            return Failure{"bad IPv6 host"};
         }
         url.host = std::string(hostPort.substr(1, close - 1));
         const auto rest = hostPort.substr(close + 1);
         if (!rest.empty() && !rest.starts_with(':')) {
-            return "bad IPv6 host";
+            return Failure{"bad IPv6 host"};
         }
         portText = rest.empty() ? std::string_view{} : rest.substr(1);
         if (rest == ":") {
-            return "bad port";
+            return Failure{"bad port"};
         }
     } else {
         const auto colon = hostPort.find(':');
@@ -89,24 +78,24 @@ const char* parseHostPort(std::string_view hostPort, RedisUrl& url)
         if (colon != std::string_view::npos) {
             portText = hostPort.substr(colon + 1);
             if (portText.empty()) {
-                return "bad port";
+                return Failure{"bad port"};
             }
         }
         if (url.host.find(':') != std::string::npos) {
-            return "bad host";
+            return Failure{"bad host"};
         }
     }
     if (!validHostName(url.host)) {
-        return "bad host";
+        return Failure{"bad host"};
     }
     if (!portText.empty()) {
         const auto port = parseDecimal<int>(portText, 1, 65535);
         if (!port) {
-            return "bad port";
+            return Failure{"bad port"};
         }
         url.port = static_cast<std::uint16_t>(*port);
     }
-    return nullptr;
+    return {};
 }
 
 } // namespace
@@ -122,11 +111,10 @@ std::string RedisUrl::redacted() const
     return text;
 }
 
-std::optional<RedisUrl> parseRedisUrl(std::string_view text, std::string* error)
+Result<RedisUrl> parseRedisUrl(std::string_view text)
 {
-    const Failure fail{error};
     if (!text.starts_with(scheme)) {
-        return fail("not a redis:// URL");
+        return Failure{"not a redis:// URL"};
     }
     text.remove_prefix(scheme.size());
     const auto slash = text.find('/');
@@ -136,24 +124,24 @@ std::optional<RedisUrl> parseRedisUrl(std::string_view text, std::string* error)
         const auto userInfo = authority.substr(0, at);
         const auto colon = userInfo.find(':');
         if (colon == std::string_view::npos) {
-            return fail("credentials must be written user:password@ or :password@");
+            return Failure{"credentials must be written user:password@ or :password@"};
         }
         url.user = std::string(userInfo.substr(0, colon));
         auto password = percentDecoded(userInfo.substr(colon + 1));
         if (!password || password->empty()) {
-            return fail("bad password");
+            return Failure{"bad password"};
         }
         url.password = std::move(*password);
         authority.remove_prefix(at + 1);
     }
-    if (const char* why = parseHostPort(authority, url)) {
-        return fail(why);
+    if (auto hostPort = parseHostPort(authority, url); !hostPort) {
+        return Failure{hostPort.error()};
     }
     if (slash != std::string_view::npos) {
         const auto dbText = text.substr(slash + 1);
         const auto db = parseDecimal<int>(dbText, 0, 1 << 20);
         if (!dbText.empty() && !db) {
-            return fail("bad database number");
+            return Failure{"bad database number"};
         }
         url.db = db.value_or(0);
     }

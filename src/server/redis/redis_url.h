@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/result.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,7 +22,7 @@ struct RedisUrl {
     std::string redacted() const;
 };
 
-// Nothing when the text is not such a URL; `error` then says why (never quoting the password).
-std::optional<RedisUrl> parseRedisUrl(std::string_view text, std::string* error = nullptr);
+// A failure, saying why (never quoting the password), when the text is not such a URL.
+Result<RedisUrl> parseRedisUrl(std::string_view text);
 
 } // namespace tavoro::server::redis

@@ -41,11 +41,11 @@ protected:
             config.relayPort = 0;
             config.stunPort = 0;
             config.identity = *tls::makeSelfSigned("cluster-test");
-            config.redis = redis::parseRedisUrl(redis.url());
+            config.redis = redis::parseRedisUrl(redis.url()).value();
             config.clusterRenewal = 100ms;
             node = std::make_unique<RendezvousServer>(config, sms);
-            std::string error;
-            ASSERT_TRUE(node->start(error)) << error;
+            const auto started = node->start();
+            ASSERT_TRUE(started) << started.error();
             ASSERT_FALSE(node->nodeId().empty());
         }
         ASSERT_NE(nodes[0]->nodeId(), nodes[1]->nodeId());

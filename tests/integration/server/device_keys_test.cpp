@@ -54,22 +54,24 @@ TEST(DeviceKeys, TheSqliteStoreKeepsTheFirstDigestAcrossReopeningAndFailsLoudly)
 {
     TempDir state;
     const auto file = state.path() / "device_keys.sqlite3";
-    std::string error;
     {
-        auto store = server::SqliteDeviceKeyStore::open(file, error);
-        ASSERT_TRUE(store) << error;
+        auto opened = server::SqliteDeviceKeyStore::open(file);
+        ASSERT_TRUE(opened) << opened.error();
+        auto& store = *opened;
         EXPECT_EQ(store->find(kDeviceId), std::nullopt);
         EXPECT_TRUE(store->add(kDeviceId, "first"));
         EXPECT_TRUE(store->add(kDeviceId, "second"));
         EXPECT_EQ(store->find(kDeviceId), "first");
     }
-    auto reopened = server::SqliteDeviceKeyStore::open(file, error);
-    ASSERT_TRUE(reopened) << error;
+    auto opened = server::SqliteDeviceKeyStore::open(file);
+    ASSERT_TRUE(opened) << opened.error();
+    auto& reopened = *opened;
     EXPECT_EQ(reopened->find(kDeviceId), "first");
     EXPECT_EQ(reopened->find("987654321"), std::nullopt);
 
-    EXPECT_FALSE(server::SqliteDeviceKeyStore::open(state.path() / "missing" / "keys.sqlite3", error));
-    EXPECT_NE(error.find("missing"), std::string::npos) << error;
+    const auto missing = server::SqliteDeviceKeyStore::open(state.path() / "missing" / "keys.sqlite3");
+    ASSERT_FALSE(missing);
+    EXPECT_NE(missing.error().find("missing"), std::string::npos) << missing.error();
 }
 
 } // namespace

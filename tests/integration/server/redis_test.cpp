@@ -57,7 +57,7 @@ protected:
     {
         auto url = parseRedisUrl(text);
         EXPECT_TRUE(url) << text;
-        return url.value_or(RedisUrl{});
+        return url ? *url : RedisUrl{};
     }
 
     boost::asio::io_context io;

@@ -246,14 +246,15 @@ TEST_F(RendezvousServerTest, APortInUseIsReported)
 {
     ServerConfig second = config;
     second.stunPort = server->stunPort();
-    std::string error;
-    EXPECT_FALSE(RendezvousServer(second, sms).start(error));
-    EXPECT_NE(error.find("stun port"), std::string::npos) << error;
+    const auto stunTaken = RendezvousServer(second, sms).start();
+    ASSERT_FALSE(stunTaken);
+    EXPECT_NE(stunTaken.error().find("stun port"), std::string::npos) << stunTaken.error();
 
     second.stunPort = 0;
     second.listenPort = server->wssPort();
-    EXPECT_FALSE(RendezvousServer(second, sms).start(error));
-    EXPECT_NE(error.find("listen"), std::string::npos) << error;
+    const auto listenTaken = RendezvousServer(second, sms).start();
+    ASSERT_FALSE(listenTaken);
+    EXPECT_NE(listenTaken.error().find("listen"), std::string::npos) << listenTaken.error();
 }
 
 // Connections are spread over three serving threads, the hub runs on one of them: what each client

@@ -28,9 +28,8 @@ TEST(RedisUrl, ParsesEndpointsCredentialsAndDatabases)
         {"redis://:a@b@host", "host", 6379, "", "a@b", 0, "redis://:***@host:6379/0"},
     };
     for (const auto& c : cases) {
-        std::string error;
-        const auto url = parseRedisUrl(c.text, &error);
-        ASSERT_TRUE(url) << c.text << ": " << error;
+        const auto url = parseRedisUrl(c.text);
+        ASSERT_TRUE(url) << c.text << ": " << url.error();
         EXPECT_EQ(url->host, c.host) << c.text;
         EXPECT_EQ(url->port, c.port) << c.text;
         EXPECT_EQ(url->user, c.user) << c.text;
@@ -47,10 +46,10 @@ TEST(RedisUrl, RejectsMalformedUrlsWithoutQuotingThePassword)
              "redis://a:b:c", "redis://[::1", "redis://[]:1", "redis://[::1]x", "redis://host/x", "redis://host/-1",
              "redis://host/1/2", "redis://host?db=1", "redis://hunter2@host", "redis://:@host", "redis://:hunter2%4@host",
              "redis://:hunter2%zz@host"}) {
-        std::string error;
-        EXPECT_FALSE(parseRedisUrl(text, &error)) << text;
-        EXPECT_FALSE(error.empty()) << text;
-        EXPECT_EQ(error.find("hunter2"), std::string::npos) << text;
+        const auto url = parseRedisUrl(text);
+        ASSERT_FALSE(url) << text;
+        EXPECT_FALSE(url.error().empty()) << text;
+        EXPECT_EQ(url.error().find("hunter2"), std::string::npos) << text;
     }
 }
 
